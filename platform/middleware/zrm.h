@@ -1,0 +1,95 @@
+// Middleware server framework: a server object binds a service name and the
+// event loop hands it each client request.
+//
+// Transport: HTTP/1.1 with keep-alive. A server bound under NAME serves
+// POST /NAME with a JSON object as the body; the reply value comes back as
+// the JSON body. Configuration comes from ZRM_ environment variables, read
+// once when the first server binds (see the README).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/types/zr.h"
+
+// One client connection, as the server's connection hooks see it.
+class ZRM_TSocket {
+ public:
+  ZRM_TSocket(uint64_t id, std::string peer) : id_(id), peer_(std::move(peer)) {}
+  uint64_t Id() const { return id_; }
+  const std::string& Peer() const { return peer_; }  // "address:port"
+
+ private:
+  uint64_t id_;
+  std::string peer_;
+};
+
+class ZRM_TServer : public ZR_TObject {
+ public:
+  ZRM_TServer();
+  ~ZRM_TServer() override;  // ends the binding
+  ZRM_TServer(const ZRM_TServer&) = delete;
+  ZRM_TServer& operator=(const ZRM_TServer&) = delete;
+
+  // Virtual operations, in their fixed order.
+  // Ends the event loop as SIGTERM does: stop accepting, finish the running
+  // requests, return from EventLoop.
+  virtual void Shutdown();
+  virtual void SetDebugLevel(int level);
+  // Write one trace record as it is (no level test, no prefix).
+  virtual void DBG_Type(const std::string& record) const;
+  virtual void DBG_Type(const ZR_TString& record) const;
+  virtual void DBG_Type(const char* record) const;
+
+ protected:
+  virtual bool HandleEvent(int event);
+
+ public:
+  // The request operation. Called once per request, possibly on several
+  // threads at once. An exception that leaves it is answered to the client
+  // (ZR_EException: 400; anything else: 500) and the loop goes on.
+  virtual void HandleRequest(const ZR_TDict& request, ZR_TAny& reply);
+
+ protected:
+  virtual void ConnectionAdded(const ZRM_TSocket& socket);
+  virtual void ConnectionDropped(const ZRM_TSocket& socket);
+  virtual bool AllowExit();
+
+ public:
+  // Makes the server reachable under name. The numbers and the flag are
+  // kept but have no effect on this transport. Throws ZR_EException when the
+  // name is bound already in this process or the listening address cannot
+  // be bound; the message names the service, the address and the reason.
+  void Bind(const ZR_TString& name, unsigned short a, unsigned short b, bool flag);
+  // Idle time-out of the loop in milliseconds; -1: none.
+  void SetTimeOut(int milliseconds);
+  // Serves until SIGINT, SIGTERM or Shutdown(), then stops accepting, lets
+  // running requests finish and returns.
+  void EventLoop();
+
+  // True when trace records of that level are wanted (level <= debug level).
+  bool OnDebugLevel(int level) const;
+  // Writes "<UTC time> L<level> #<request> <text>" and a line feed (unless
+  // the text ends with one) when the level is wanted.
+  void DBG_Type(int level, const char* text) const;
+  void DBG_Type(int level, const ZR_TString& text) const;
+  void DBG_Type(int level, const std::string& text) const;
+
+  // The listening address after Bind ("127.0.0.1:7400"), with the port
+  // actually bound (useful when ZRM_LISTEN asks for port 0).
+  std::string ListenAddress() const;
+
+  static const ZR_TClass& ZR_ClassObject();
+  void* ZR_DynamicInfo(const char* name) const override;
+
+ private:
+  struct Impl;
+  Impl* impl_;
+};
+
+// Number of the request the calling thread is running (0 outside a request).
+uint64_t ZRM_CurrentRequestNumber();
+
+// Module initialisation of the middleware: non-zero once the module is
+// ready; a call after a failure tries again.
+extern "C" bool __ZR_INITIALIZATION_FUNCTION_VERArid__();
