@@ -1,0 +1,81 @@
+#include "srv/db/field_text.h"
+
+#include <clocale>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <locale.h>
+
+#include "srv/db/convert.h"
+#include "srv/db/variant.h"
+
+namespace {
+
+// The field at index, read anew through the recordset's Fields for every
+// property, as each read of the record walk does.
+FieldPtr FieldAt(const RecordsetPtr& rs, const VARIANT& index) {
+  return ado::GetItem(ado::GetFields(rs), index);
+}
+
+// Number texts always use "." whatever the process locale is; the "C"
+// locale is made once and selected for this thread only while formatting.
+class CNumericLocale {
+ public:
+  CNumericLocale() : c_(Locale()), old_(c_ ? uselocale(c_) : nullptr) {}
+  ~CNumericLocale() {
+    if (c_) uselocale(old_);
+  }
+  CNumericLocale(const CNumericLocale&) = delete;
+  CNumericLocale& operator=(const CNumericLocale&) = delete;
+
+ private:
+  static locale_t Locale() {
+    static const locale_t c = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(nullptr));
+    return c;
+  }
+  locale_t c_;
+  locale_t old_;
+};
+
+int Precision(double v) {
+  const double a = std::fabs(v);
+  if (!(a >= 1.0)) return 20;  // below one, or not a number
+  const double digits = std::log10(a);
+  // A logarithm that does not fit 32 bits (infinity) becomes INT32_MIN.
+  const int32_t k = (digits >= -2147483648.0 && digits < 2147483648.0)
+                        ? static_cast<int32_t>(digits)
+                        : INT32_MIN;
+  return k >= 0 ? k + 10 : 10;
+}
+
+}  // namespace
+
+std::string FormatDouble(double v) {
+  char format[12];
+  std::snprintf(format, sizeof format, "%%.%dg", Precision(v));
+  CNumericLocale c_locale;
+  const int n = std::snprintf(nullptr, 0, format, v);
+  if (n <= 0) return {};
+  std::string text(static_cast<size_t>(n), '\0');
+  std::snprintf(text.data(), text.size() + 1, format, v);
+  return text;
+}
+
+void AppendField(ZR_TString& line, const RecordsetPtr& rs, const VARIANT& index,
+                 int32_t index_value, int32_t record, int32_t selector) {
+  // Every field but the first of the first record in the line gets a "|".
+  if (index_value > 0 || (selector == -1 && record > 1)) line = line + ZR_TString("|");
+
+  if (ado::GetActualSize(FieldAt(rs, index)) == 0) return;
+
+  if (ado::GetType(FieldAt(rs, index)) == adDouble) {
+    _variant_t value;
+    ado::GetValue(FieldAt(rs, index), &value);
+    line = line + ZR_TString(FormatDouble(VariantToDouble(value)));
+    return;
+  }
+  _variant_t value;
+  ado::GetValue(FieldAt(rs, index), &value);
+  const _bstr_t text = VariantToText(value);
+  line = line + ZR_TString(static_cast<const char16_t*>(text.GetBSTR()), ZR_TString::kWhole);
+}
