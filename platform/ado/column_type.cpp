@@ -1,0 +1,97 @@
+#include "platform/ado/column_type.h"
+
+#include "platform/ado/odbc_api.h"
+
+#include <climits>
+
+namespace zado {
+namespace {
+
+struct Mapping {
+  LONG ado_type;
+  ValueKind kind;
+  LONG fixed_size;  // bytes of a fixed-width value, 0 for variable width
+  bool is_long;
+};
+
+Mapping MapSqlType(SQLSMALLINT sql_type, bool is_unsigned) {
+  switch (sql_type) {
+    case SQL_DOUBLE:
+    case SQL_FLOAT: return {adDouble, ValueKind::kR8, 8, false};
+    case SQL_REAL: return {adSingle, ValueKind::kR4, 4, false};
+    case SQL_INTEGER: return {adInteger, ValueKind::kI4, 4, false};
+    case SQL_SMALLINT: return {adSmallInt, ValueKind::kI2, 2, false};
+    // A signed tiny integer does not fit VT_UI1; it is held as VT_I2.
+    case SQL_TINYINT:
+      return {adTinyInt, is_unsigned ? ValueKind::kUI1 : ValueKind::kI2, 1, false};
+    case SQL_BIGINT: return {adBigInt, ValueKind::kI8, 8, false};
+    case SQL_BIT: return {adBoolean, ValueKind::kBool, 2, false};
+    case SQL_NUMERIC:
+    case SQL_DECIMAL: return {adNumeric, ValueKind::kDecimal, 19, false};
+    case SQL_TYPE_DATE:
+    case SQL_DATE: return {adDBDate, ValueKind::kDate, 6, false};
+    case SQL_TYPE_TIME:
+    case SQL_TIME: return {adDBTime, ValueKind::kTime, 6, false};
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TIMESTAMP: return {adDBTimeStamp, ValueKind::kTimestamp, 16, false};
+    case SQL_CHAR: return {adChar, ValueKind::kText, 0, false};
+    case SQL_VARCHAR: return {adVarChar, ValueKind::kText, 0, false};
+    case SQL_LONGVARCHAR: return {adLongVarChar, ValueKind::kText, 0, true};
+    case SQL_WCHAR: return {adWChar, ValueKind::kText, 0, false};
+    case SQL_WVARCHAR: return {adVarWChar, ValueKind::kText, 0, false};
+    case SQL_WLONGVARCHAR: return {adLongVarWChar, ValueKind::kText, 0, true};
+    case SQL_BINARY:
+    case SQL_VARBINARY: return {adVarBinary, ValueKind::kBinary, 0, false};
+    case SQL_LONGVARBINARY: return {adLongVarBinary, ValueKind::kBinary, 0, true};
+    default:
+      // GUIDs, intervals and driver-specific types are read as text.
+      return {adVarWChar, ValueKind::kText, 0, false};
+  }
+}
+
+bool IsFixedText(SQLSMALLINT sql_type) {
+  return sql_type == SQL_CHAR || sql_type == SQL_WCHAR || sql_type == SQL_BINARY;
+}
+
+}  // namespace
+
+void MapColumnType(ColumnInfo* column) {
+  const Mapping m = MapSqlType(column->sql_type, column->is_unsigned);
+  column->ado_type = m.ado_type;
+  column->kind = m.kind;
+  // Fixed-width values report their byte width; texts, binaries and exact
+  // numbers the column size the driver gives (characters, bytes, digits).
+  if (m.fixed_size > 0 && m.kind != ValueKind::kDecimal) {
+    column->defined_size = m.fixed_size;
+  } else {
+    column->defined_size =
+        column->column_size > static_cast<SQLULEN>(INT_MAX) ? INT_MAX : static_cast<LONG>(column->column_size);
+  }
+  LONG attributes = 0;
+  if (column->nullable == SQL_NULLABLE) attributes |= adFldMayBeNull | adFldIsNullable;
+  if (column->nullable == SQL_NULLABLE_UNKNOWN) attributes |= adFldMayBeNull;
+  if (m.is_long) attributes |= adFldLong;
+  if (m.fixed_size > 0 || IsFixedText(column->sql_type)) attributes |= adFldFixed;
+  column->attributes = attributes;
+}
+
+SQLSMALLINT CTypeFor(ValueKind kind) {
+  switch (kind) {
+    case ValueKind::kI2: return SQL_C_SSHORT;
+    case ValueKind::kUI1: return SQL_C_UTINYINT;
+    case ValueKind::kI4: return SQL_C_SLONG;
+    case ValueKind::kI8: return SQL_C_SBIGINT;
+    case ValueKind::kR4: return SQL_C_FLOAT;
+    case ValueKind::kR8: return SQL_C_DOUBLE;
+    case ValueKind::kBool: return SQL_C_BIT;
+    case ValueKind::kDate: return SQL_C_TYPE_DATE;
+    case ValueKind::kTime: return SQL_C_TYPE_TIME;
+    case ValueKind::kTimestamp: return SQL_C_TYPE_TIMESTAMP;
+    case ValueKind::kDecimal:
+    case ValueKind::kText: return SQL_C_WCHAR;
+    case ValueKind::kBinary: return SQL_C_BINARY;
+  }
+  return SQL_C_WCHAR;
+}
+
+}  // namespace zado

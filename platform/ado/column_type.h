@@ -1,0 +1,39 @@
+// How a result column is described to callers and read from the driver.
+#pragma once
+
+#include "platform/ado/odbc_api.h"
+
+#include <string>
+
+#include "platform/ado/ado.h"
+
+namespace zado {
+
+// The form a column's values are held in.
+enum class ValueKind : uint8_t {
+  kI2, kUI1, kI4, kI8, kR4, kR8, kBool, kDate, kTime, kTimestamp,
+  kDecimal,  // held as text, turned into VT_DECIMAL when read
+  kText, kBinary,
+};
+
+struct ColumnInfo {
+  std::u16string name;
+  bool has_name = false;  // false: Name is a null BSTR
+  SQLSMALLINT sql_type = 0;
+  SQLULEN column_size = 0;
+  SQLSMALLINT nullable = SQL_NULLABLE_UNKNOWN;
+  bool is_unsigned = false;
+  LONG ado_type = adVarWChar;
+  ValueKind kind = ValueKind::kText;
+  LONG defined_size = 0;
+  LONG attributes = 0;
+};
+
+// Fills ado_type, kind, defined_size and attributes from the ODBC
+// description (sql_type, column_size, nullable, is_unsigned).
+void MapColumnType(ColumnInfo* column);
+
+// The ODBC C type a value of this kind is read as.
+SQLSMALLINT CTypeFor(ValueKind kind);
+
+}  // namespace zado

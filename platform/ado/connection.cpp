@@ -1,0 +1,151 @@
+#include "platform/ado/connection.h"
+
+#include "platform/ado/odbc_api.h"
+
+#include <new>
+
+#include "platform/ado/errors.h"
+#include "platform/ado/failure.h"
+#include "platform/ado/odbc_environment.h"
+
+namespace zado {
+namespace {
+
+constexpr SQLULEN kLoginTimeoutSeconds = 15;
+
+std::u16string FromBstr(BSTR text) {
+  return text ? std::u16string(text, SysStringLen(text)) : std::u16string();
+}
+
+// Appends "key=value;" with the value braced when it holds characters that
+// would end or split it.
+void AppendAttribute(std::u16string* out, const char16_t* key, const std::u16string& value) {
+  if (!out->empty() && out->back() != u';') out->push_back(u';');
+  out->append(key);
+  out->push_back(u'=');
+  if (value.find_first_of(u";{}= ") == std::u16string::npos) {
+    out->append(value);
+  } else {
+    out->push_back(u'{');
+    for (char16_t c : value) {
+      out->push_back(c);
+      if (c == u'}') out->push_back(u'}');
+    }
+    out->push_back(u'}');
+  }
+}
+
+HRESULT ConnFail(HRESULT hr) { return Fail(IID_Connection15, kConnectionSource, hr); }
+
+}  // namespace
+
+AdoConnection::~AdoConnection() { Disconnect(); }
+
+AdoConnection* AdoConnection::FromInterface(IUnknown* object) {
+  return dynamic_cast<AdoConnection*>(object);
+}
+
+bool AdoConnection::IsOwnInterface(REFIID riid) const {
+  return riid == IID__Connection || riid == IID_Connection15;
+}
+
+bool AdoConnection::NamesInFailures(REFIID riid) const {
+  return riid == IID__Connection || riid == IID_Connection15;
+}
+
+HRESULT AdoConnection::get_ConnectionString(BSTR* text) {
+  if (!text) return ConnFail(E_POINTER);
+  *text = SysAllocStringLen(connection_string_.data(), static_cast<UINT>(connection_string_.size()));
+  return *text ? S_OK : ConnFail(E_OUTOFMEMORY);
+}
+
+HRESULT AdoConnection::put_ConnectionString(BSTR text) {
+  if (IsOpen()) return ConnFail(adErrObjectOpen);
+  connection_string_ = FromBstr(text);
+  return S_OK;
+}
+
+HRESULT AdoConnection::Open(BSTR connection_string, BSTR user_id, BSTR password, LONG options) {
+  if (IsOpen()) return ConnFail(adErrObjectOpen);
+  if (SysStringLen(connection_string) > 0) connection_string_ = FromBstr(connection_string);
+  std::u16string text = connection_string_;
+  if (SysStringLen(user_id) > 0) AppendAttribute(&text, u"UID", FromBstr(user_id));
+  if (SysStringLen(password) > 0) AppendAttribute(&text, u"PWD", FromBstr(password));
+  HRESULT hr = Connect(text);
+  if (hr == E_FAIL) return DriverFail(IID_Connection15, kConnectionSource, Diagnostics());
+  if (FAILED(hr)) return ConnFail(hr);
+  return S_OK;
+}
+
+HRESULT AdoConnection::Connect(const std::u16string& text) {
+  if (IsOpen()) return adErrObjectOpen;
+  SetDiagnostics({});
+  if (text.size() > 32767) return adErrInvalidArgument;  // ODBC takes a 16-bit length
+  SQLHENV env = OdbcEnvironment();
+  if (env == SQL_NULL_HENV) return E_OUTOFMEMORY;
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc))) {
+    DiagList records;
+    ReadDiagnostics(SQL_HANDLE_ENV, env, &records);
+    SetDiagnostics(std::move(records));
+    return E_FAIL;
+  }
+  SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
+  std::u16string in = text;  // the driver manager wants a writable, terminated text
+  SQLSMALLINT out_length = 0;
+  SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR*>(in.data()),
+                                   static_cast<SQLSMALLINT>(in.size()),
+                                   nullptr, 0, &out_length, SQL_DRIVER_NOPROMPT);
+  DiagList records;
+  ReadDiagnostics(SQL_HANDLE_DBC, dbc, &records);
+  SetDiagnostics(std::move(records));
+  if (!SQL_SUCCEEDED(rc)) {
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    return E_FAIL;
+  }
+  dbc_ = dbc;
+  return S_OK;
+}
+
+void AdoConnection::Disconnect() {
+  if (dbc_ == SQL_NULL_HDBC) return;
+  SQLDisconnect(dbc_);
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+  dbc_ = SQL_NULL_HDBC;
+}
+
+HRESULT AdoConnection::Close() {
+  if (!IsOpen()) return ConnFail(adErrObjectClosed);
+  Disconnect();
+  return S_OK;
+}
+
+HRESULT AdoConnection::get_State(LONG* state) {
+  if (!state) return ConnFail(E_POINTER);
+  *state = IsOpen() ? adStateOpen : adStateClosed;
+  return S_OK;
+}
+
+HRESULT AdoConnection::get_Errors(Errors** errors) {
+  if (!errors) return ConnFail(E_POINTER);
+  *errors = NewErrors(diagnostics_);
+  return *errors ? S_OK : ConnFail(E_OUTOFMEMORY);
+}
+
+HRESULT AdoConnection::get_CommandTimeout(LONG* seconds) {
+  if (!seconds) return ConnFail(E_POINTER);
+  *seconds = command_timeout_;
+  return S_OK;
+}
+
+HRESULT AdoConnection::put_CommandTimeout(LONG seconds) {
+  if (seconds < 0) return ConnFail(adErrInvalidArgument);
+  command_timeout_ = seconds;
+  return S_OK;
+}
+
+void AdoConnection::SetDiagnostics(DiagList records) {
+  diagnostics_ = std::make_shared<const DiagList>(std::move(records));
+}
+
+}  // namespace zado

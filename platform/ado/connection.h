@@ -1,0 +1,56 @@
+// Connection object: one ODBC connection opened from a connection string.
+#pragma once
+
+#include "platform/ado/odbc_api.h"
+
+#include <string>
+
+#include "platform/ado/ado.h"
+#include "platform/ado/diagnostics.h"
+#include "platform/ado/dispatch_object.h"
+
+namespace zado {
+
+class AdoConnection final : public DispatchObject<_Connection> {
+ public:
+  AdoConnection() = default;
+  ~AdoConnection() override;
+
+  // The connection behind an interface of one of our Connection objects;
+  // null for anything else.
+  static AdoConnection* FromInterface(IUnknown* object);
+
+  HRESULT get_ConnectionString(BSTR* text) override;
+  HRESULT put_ConnectionString(BSTR text) override;
+  HRESULT Open(BSTR connection_string, BSTR user_id, BSTR password, LONG options) override;
+  HRESULT Close() override;
+  HRESULT get_State(LONG* state) override;
+  HRESULT get_Errors(Errors** errors) override;
+  HRESULT get_CommandTimeout(LONG* seconds) override;
+  HRESULT put_CommandTimeout(LONG seconds) override;
+
+  // Opens the ODBC connection from text without touching the thread's error
+  // information; the diagnostics go into Errors. E_FAIL when the driver
+  // refuses, E_OUTOFMEMORY when no handle can be made.
+  HRESULT Connect(const std::u16string& text);
+  bool IsOpen() const { return dbc_ != SQL_NULL_HDBC; }
+  SQLHDBC Handle() const { return dbc_; }
+  LONG CommandTimeout() const { return command_timeout_; }
+  // Replaces the contents of Errors.
+  void SetDiagnostics(DiagList records);
+  const DiagList& Diagnostics() const { return *diagnostics_; }
+
+ protected:
+  bool IsOwnInterface(REFIID riid) const override;
+  bool NamesInFailures(REFIID riid) const override;
+
+ private:
+  void Disconnect();
+
+  std::u16string connection_string_;
+  SQLHDBC dbc_ = SQL_NULL_HDBC;
+  LONG command_timeout_ = kAdoDefaultCommandTimeout;
+  SharedDiagList diagnostics_ = std::make_shared<const DiagList>();
+};
+
+}  // namespace zado

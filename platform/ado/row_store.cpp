@@ -1,0 +1,226 @@
+#include "platform/ado/row_store.h"
+
+#include "platform/ado/odbc_api.h"
+
+#include <climits>
+#include <cstring>
+#include <string_view>
+
+#include "platform/ado/value_convert.h"
+
+namespace zado {
+namespace {
+
+constexpr size_t kFirstChunk = 4096;
+constexpr size_t kLargestChunk = 1 << 20;
+
+int32_t ClampSize(size_t bytes) {
+  return bytes > static_cast<size_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(bytes);
+}
+
+template <class T>
+T FromSlot(uint64_t slot) {
+  T v;
+  std::memcpy(&v, &slot, sizeof v);
+  return v;
+}
+
+template <class T>
+uint64_t ToSlot(const T& v) {
+  static_assert(sizeof(T) <= sizeof(uint64_t));
+  uint64_t slot = 0;
+  std::memcpy(&slot, &v, sizeof v);
+  return slot;
+}
+
+}  // namespace
+
+bool RowStore::Describe(SQLHSTMT stmt, SQLSMALLINT column_count, DiagList* diagnostics) {
+  columns_.clear();
+  columns_.resize(static_cast<size_t>(column_count));
+  for (SQLSMALLINT i = 1; i <= column_count; ++i) {
+    ColumnInfo& info = columns_[static_cast<size_t>(i - 1)].info;
+    std::u16string name(256, u'\0');
+    SQLSMALLINT name_length = 0;
+    SQLSMALLINT digits = 0;
+    SQLRETURN rc = SQLDescribeColW(stmt, static_cast<SQLUSMALLINT>(i), reinterpret_cast<SQLWCHAR*>(name.data()),
+                                   static_cast<SQLSMALLINT>(name.size()), &name_length, &info.sql_type,
+                                   &info.column_size, &digits, &info.nullable);
+    if (SQL_SUCCEEDED(rc) && name_length >= static_cast<SQLSMALLINT>(name.size())) {
+      name.assign(static_cast<size_t>(name_length) + 1, u'\0');
+      rc = SQLDescribeColW(stmt, static_cast<SQLUSMALLINT>(i), reinterpret_cast<SQLWCHAR*>(name.data()),
+                           static_cast<SQLSMALLINT>(name.size()), &name_length, &info.sql_type,
+                           &info.column_size, &digits, &info.nullable);
+    }
+    if (!SQL_SUCCEEDED(rc)) {
+      ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+      return false;
+    }
+    if (name_length < 0) name_length = 0;
+    name.resize(std::min(static_cast<size_t>(name_length), name.size()));
+    info.has_name = !name.empty();
+    info.name = std::move(name);
+    if (info.sql_type == SQL_TINYINT) {
+      SQLLEN is_unsigned = SQL_FALSE;
+      if (SQL_SUCCEEDED(SQLColAttributeW(stmt, static_cast<SQLUSMALLINT>(i), SQL_DESC_UNSIGNED, nullptr, 0,
+                                         nullptr, &is_unsigned)))
+        info.is_unsigned = is_unsigned == SQL_TRUE;
+    }
+    MapColumnType(&info);
+  }
+  rows_ = 0;
+  return true;
+}
+
+bool RowStore::AppendRow(SQLHSTMT stmt, DiagList* diagnostics) {
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    ColumnData& column = columns_[i];
+    const auto number = static_cast<SQLUSMALLINT>(i + 1);
+    const ValueKind kind = column.info.kind;
+    const bool variable = kind == ValueKind::kText || kind == ValueKind::kDecimal || kind == ValueKind::kBinary;
+    if (!(variable ? ReadVariable(stmt, number, &column, diagnostics)
+                   : ReadFixed(stmt, number, &column, diagnostics)))
+      return false;
+  }
+  ++rows_;
+  return true;
+}
+
+bool RowStore::ReadFixed(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* column, DiagList* diagnostics) {
+  union {
+    SQLSMALLINT i2;
+    SQLCHAR ui1;
+    SQLINTEGER i4;
+    SQLBIGINT i8;
+    SQLREAL r4;
+    SQLDOUBLE r8;
+    SQLCHAR bit;
+    SQL_DATE_STRUCT date;
+    SQL_TIME_STRUCT time;
+    SQL_TIMESTAMP_STRUCT timestamp;
+  } buffer{};
+  SQLLEN indicator = 0;
+  const ValueKind kind = column->info.kind;
+  SQLRETURN rc = SQLGetData(stmt, number, CTypeFor(kind), &buffer, sizeof buffer, &indicator);
+  if (!SQL_SUCCEEDED(rc)) {
+    ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+    return false;
+  }
+  uint64_t slot = 0;
+  switch (kind) {
+    case ValueKind::kI2: slot = ToSlot(buffer.i2); break;
+    case ValueKind::kUI1: slot = ToSlot(buffer.ui1); break;
+    case ValueKind::kI4: slot = ToSlot(buffer.i4); break;
+    case ValueKind::kI8: slot = ToSlot(buffer.i8); break;
+    case ValueKind::kR4: slot = ToSlot(buffer.r4); break;
+    case ValueKind::kR8: slot = ToSlot(buffer.r8); break;
+    case ValueKind::kBool: slot = buffer.bit != 0; break;
+    case ValueKind::kDate: slot = ToSlot(DateFromOdbc(buffer.date)); break;
+    case ValueKind::kTime: slot = ToSlot(DateFromOdbc(buffer.time)); break;
+    case ValueKind::kTimestamp: slot = ToSlot(DateFromOdbc(buffer.timestamp)); break;
+    default: break;
+  }
+  column->slots.push_back(indicator == SQL_NULL_DATA ? 0 : slot);
+  column->sizes.push_back(indicator == SQL_NULL_DATA ? -1 : indicator < 0 ? 0 : ClampSize(static_cast<size_t>(indicator)));
+  return true;
+}
+
+// Reads a text or binary value in chunks straight into the column's buffer,
+// so a long value arrives whole.
+bool RowStore::ReadVariable(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* column, DiagList* diagnostics) {
+  const bool binary = column->info.kind == ValueKind::kBinary;
+  const SQLSMALLINT c_type = CTypeFor(column->info.kind);
+  const size_t terminator = binary ? 0 : sizeof(SQLWCHAR);
+  std::vector<uint8_t>& bytes = column->bytes;
+  const size_t start = bytes.size();
+  size_t used = start;
+  size_t chunk = kFirstChunk;
+  bool is_null = false;
+  for (;;) {
+    bytes.resize(used + chunk);
+    SQLLEN indicator = 0;
+    SQLRETURN rc = SQLGetData(stmt, number, c_type, bytes.data() + used, static_cast<SQLLEN>(chunk), &indicator);
+    if (rc == SQL_NO_DATA) break;  // everything was read by the previous call
+    if (!SQL_SUCCEEDED(rc)) {
+      bytes.resize(start);
+      ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+      return false;
+    }
+    if (indicator == SQL_NULL_DATA) {
+      is_null = true;
+      break;
+    }
+    const size_t room = chunk - terminator;
+    if (indicator != SQL_NO_TOTAL && indicator >= 0 && static_cast<size_t>(indicator) <= room) {
+      used += static_cast<size_t>(indicator);  // the rest of the value fitted
+      break;
+    }
+    // Cut: the buffer is full up to the terminator; more follows.
+    used += binary ? room : room - room % sizeof(SQLWCHAR);
+    if (indicator != SQL_NO_TOTAL && indicator > 0 && static_cast<size_t>(indicator) > room) {
+      chunk = static_cast<size_t>(indicator) - room + terminator;
+    } else {
+      chunk = std::min(chunk * 2, kLargestChunk);
+    }
+  }
+  bytes.resize(used);
+  column->ends.push_back(used);
+  column->sizes.push_back(is_null ? -1 : ClampSize(used - start));
+  return true;
+}
+
+LONG RowStore::ActualSize(size_t row, size_t column) const {
+  const int32_t size = columns_[column].sizes[row];
+  return size < 0 ? 0 : size;
+}
+
+HRESULT RowStore::Value(size_t row, size_t column_index, VARIANT* value) const {
+  VariantInit(value);
+  const ColumnData& column = columns_[column_index];
+  if (column.sizes[row] < 0) {
+    value->vt = VT_NULL;
+    return S_OK;
+  }
+  const ValueKind kind = column.info.kind;
+  if (kind == ValueKind::kText || kind == ValueKind::kDecimal || kind == ValueKind::kBinary) {
+    const size_t begin = row == 0 ? 0 : column.ends[row - 1];
+    const size_t length = column.ends[row] - begin;
+    const uint8_t* data = column.bytes.data() + begin;
+    if (kind == ValueKind::kBinary) {
+      SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(length));
+      if (!array) return E_OUTOFMEMORY;
+      if (length) std::memcpy(array->pvData, data, length);
+      value->vt = VT_ARRAY | VT_UI1;
+      value->parray = array;
+      return S_OK;
+    }
+    if (kind == ValueKind::kDecimal) {
+      std::u16string text(length / sizeof(char16_t), u'\0');
+      if (length) std::memcpy(text.data(), data, text.size() * sizeof(char16_t));
+      return NumericTextToVariant(text, value);
+    }
+    // SysAllocStringByteLen copies bytes, so the buffer needs no alignment.
+    BSTR text = SysAllocStringByteLen(reinterpret_cast<const char*>(data), static_cast<UINT>(length));
+    if (!text) return E_OUTOFMEMORY;
+    value->vt = VT_BSTR;
+    value->bstrVal = text;
+    return S_OK;
+  }
+  const uint64_t slot = column.slots[row];
+  switch (kind) {
+    case ValueKind::kI2: value->vt = VT_I2; value->iVal = FromSlot<SHORT>(slot); break;
+    case ValueKind::kUI1: value->vt = VT_UI1; value->bVal = FromSlot<BYTE>(slot); break;
+    case ValueKind::kI4: value->vt = VT_I4; value->lVal = FromSlot<LONG>(slot); break;
+    case ValueKind::kI8: value->vt = VT_I8; value->llVal = FromSlot<LONGLONG>(slot); break;
+    case ValueKind::kR4: value->vt = VT_R4; value->fltVal = FromSlot<float>(slot); break;
+    case ValueKind::kR8: value->vt = VT_R8; value->dblVal = FromSlot<double>(slot); break;
+    case ValueKind::kBool: value->vt = VT_BOOL; value->boolVal = slot ? VARIANT_TRUE : VARIANT_FALSE; break;
+    case ValueKind::kDate:
+    case ValueKind::kTime:
+    case ValueKind::kTimestamp: value->vt = VT_DATE; value->date = FromSlot<double>(slot); break;
+    default: break;
+  }
+  return S_OK;
+}
+
+}  // namespace zado

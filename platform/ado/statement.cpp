@@ -1,0 +1,83 @@
+#include "platform/ado/statement.h"
+
+#include "platform/ado/odbc_api.h"
+
+#include <climits>
+#include <new>
+
+namespace zado {
+namespace {
+
+// Frees the statement handle on every way out.
+class StatementHandle {
+ public:
+  explicit StatementHandle(SQLHDBC dbc) {
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt_))) stmt_ = SQL_NULL_HSTMT;
+  }
+  ~StatementHandle() {
+    if (stmt_ != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+  }
+  StatementHandle(const StatementHandle&) = delete;
+  StatementHandle& operator=(const StatementHandle&) = delete;
+  SQLHSTMT get() const { return stmt_; }
+
+ private:
+  SQLHSTMT stmt_ = SQL_NULL_HSTMT;
+};
+
+}  // namespace
+
+StatementResult RunStatement(SQLHDBC dbc, const std::u16string& sql, LONG timeout_seconds,
+                             LONG max_records, RowStore* rows) {
+  StatementResult result;
+  StatementHandle stmt(dbc);
+  if (stmt.get() == SQL_NULL_HSTMT) {
+    ReadDiagnostics(SQL_HANDLE_DBC, dbc, &result.diagnostics);
+    return result;
+  }
+  // Drivers that cannot honour these limits answer with a warning or an
+  // error; the statement runs either way, and the row limit is kept below.
+  SQLSetStmtAttrW(stmt.get(), SQL_ATTR_QUERY_TIMEOUT,
+                  reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout_seconds < 0 ? 0 : timeout_seconds)), 0);
+  if (max_records > 0)
+    SQLSetStmtAttrW(stmt.get(), SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(max_records)), 0);
+
+  std::u16string text = sql;  // the driver manager takes a writable text
+  if (text.size() > static_cast<size_t>(INT32_MAX)) return result;
+  SQLRETURN rc = SQLExecDirectW(stmt.get(), reinterpret_cast<SQLWCHAR*>(text.data()),
+                                static_cast<SQLINTEGER>(text.size()));
+  if (rc != SQL_SUCCESS && rc != SQL_NO_DATA)
+    ReadDiagnostics(SQL_HANDLE_STMT, stmt.get(), &result.diagnostics);
+  if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) return result;  // SQL_NO_DATA: a searched UPDATE/DELETE hit nothing
+
+  SQLSMALLINT column_count = 0;
+  if (rc != SQL_NO_DATA && !SQL_SUCCEEDED(SQLNumResultCols(stmt.get(), &column_count))) {
+    ReadDiagnostics(SQL_HANDLE_STMT, stmt.get(), &result.diagnostics);
+    return result;
+  }
+  if (column_count <= 0) {
+    result.ok = true;
+    return result;
+  }
+  try {
+    if (!rows->Describe(stmt.get(), column_count, &result.diagnostics)) return result;
+    for (;;) {
+      if (max_records > 0 && rows->RowCount() >= static_cast<size_t>(max_records)) break;
+      rc = SQLFetch(stmt.get());
+      if (rc == SQL_NO_DATA) break;
+      if (!SQL_SUCCEEDED(rc)) {
+        ReadDiagnostics(SQL_HANDLE_STMT, stmt.get(), &result.diagnostics);
+        return result;
+      }
+      if (!rows->AppendRow(stmt.get(), &result.diagnostics)) return result;
+    }
+  } catch (const std::bad_alloc&) {
+    result.out_of_memory = true;
+    return result;
+  }
+  result.ok = true;
+  result.has_result_set = true;
+  return result;
+}
+
+}  // namespace zado

@@ -1,0 +1,26 @@
+// Runs one SQL statement on an open ODBC connection and reads its first
+// result set.
+#pragma once
+
+#include "platform/ado/odbc_api.h"
+
+#include <string>
+
+#include "platform/ado/diagnostics.h"
+#include "platform/ado/row_store.h"
+
+namespace zado {
+
+struct StatementResult {
+  bool ok = false;           // the driver accepted and ran the statement
+  bool out_of_memory = false;
+  bool has_result_set = false;
+  DiagList diagnostics;      // errors, and warnings of a successful run
+};
+
+// Executes sql with a time limit (seconds, 0 = none); when it yields a
+// result set, reads at most max_records rows (all when 0) into rows.
+StatementResult RunStatement(SQLHDBC dbc, const std::u16string& sql, LONG timeout_seconds,
+                             LONG max_records, RowStore* rows);
+
+}  // namespace zado

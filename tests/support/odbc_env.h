@@ -1,0 +1,47 @@
+// Test data sources: a private odbc.ini in a temporary folder, SQLite
+// databases made from SQL scripts, and the throwaway PostgreSQL server.
+//
+// unixODBC reads ODBCINI/ODBCSYSINI once, at the first ODBC call of a
+// process, so InitOdbcEnv() (or any function below, which calls it) must run
+// before that call. The ini file's contents are read again on every connect,
+// so data sources can be added at any time afterwards.
+//
+// Typical use:
+//   std::string dsn = vqtest::AddSqliteDsn("people", "CREATE TABLE p(x int);");
+//   ... connect with "DSN=" + dsn ...
+//   if (!vqtest::AddPgDsn()) GTEST_SKIP() << vqtest::PgUnavailableReason();
+#pragma once
+
+#include <string>
+
+namespace vqtest {
+
+// Makes the temporary folder and an empty odbc.ini there, and points
+// ODBCINI (and ODBCSYSINI=/etc, for the driver list) at it. Idempotent and
+// thread-safe. The folder is removed when the process ends unless
+// VQTEST_KEEP is set.
+void InitOdbcEnv();
+
+// The temporary folder and the path of the odbc.ini (to hand to a child
+// process through ODBCINI).
+std::string TempDir();
+std::string OdbcIniPath();
+
+// Creates the SQLite database <TempDir>/<name>.db from sql_script (with the
+// sqlite3 command-line tool; a previous file of that name is replaced) and
+// adds the section
+//   [name] Driver=SQLite3 Database=<file> Timeout=2000
+// Returns name. Throws std::runtime_error when the script fails.
+std::string AddSqliteDsn(const std::string& name, const std::string& sql_script);
+
+// Adds the DSN "pgtest" when the throwaway PostgreSQL server runs (its
+// section is in <build>/pgtest/pgtest.ini, written by pg_server.sh). False
+// when it does not run.
+bool AddPgDsn();
+// Why AddPgDsn() answered false, for a skip message.
+std::string PgUnavailableReason();
+// True when the CI variable is set: a missing PostgreSQL server then fails
+// the tests instead of skipping them.
+bool RequirePg();
+
+}  // namespace vqtest
