@@ -1,0 +1,32 @@
+// Middleware configuration from the ZRM_ environment variables.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+struct ZRM_Config {
+  std::string listen_host = "127.0.0.1";  // IP literal (no brackets) or host name
+  uint16_t listen_port = 7400;
+  unsigned threads = 1;                   // request threads
+  int debug = 0;                          // 0..3
+  std::string trace_path;                 // empty: standard error
+  uint64_t max_body = 1048576;            // bytes
+  std::string token;                      // empty: no authorisation asked
+};
+
+// Looks a variable up; null when it is not set.
+using ZRM_EnvLookup = std::function<const char*(const char*)>;
+
+// Builds the configuration from the variables. Throws ZR_EException naming
+// the variable for a value that is not a number or out of range.
+ZRM_Config ZRM_ParseConfig(const ZRM_EnvLookup& env);
+
+// Splits "host:port" or "[v6]:port". Throws ZR_EException naming ZRM_LISTEN.
+void ZRM_ParseListen(const std::string& text, std::string& host, uint16_t& port);
+
+// The process configuration, read from the environment on the first call.
+const ZRM_Config& ZRM_GetConfig();
+// Reads the environment again (tests that need other settings). Only valid
+// while no server is bound.
+void ZRM_ReloadConfig();

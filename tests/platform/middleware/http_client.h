@@ -1,0 +1,82 @@
+// A small blocking HTTP/1.1 client for the tests: one keep-alive connection.
+#pragma once
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zrm_test {
+
+struct HttpAnswer {
+  unsigned status = 0;
+  std::string body;
+  std::string content_type;
+  bool keep_alive = false;
+};
+
+class HttpClient {
+ public:
+  // address: "127.0.0.1:7400"
+  explicit HttpClient(const std::string& address) : socket_(io_) {
+    const auto colon = address.rfind(':');
+    host_ = address.substr(0, colon);
+    boost::asio::ip::tcp::endpoint ep(boost::asio::ip::make_address(host_),
+                                      static_cast<unsigned short>(std::stoi(address.substr(colon + 1))));
+    socket_.connect(ep);
+  }
+
+  HttpAnswer Send(boost::beast::http::verb method, const std::string& target,
+                  const std::string& body,
+                  const std::vector<std::pair<std::string, std::string>>& headers = {}) {
+    namespace http = boost::beast::http;
+    http::request<http::string_body> req(method, target, 11);
+    req.set(http::field::host, host_);
+    req.set(http::field::content_type, "application/json");
+    for (const auto& [k, v] : headers) req.set(k, v);
+    req.body() = body;
+    req.prepare_payload();
+    http::write(socket_, req);
+    return Read();
+  }
+
+  HttpAnswer Post(const std::string& target, const std::string& body) {
+    return Send(boost::beast::http::verb::post, target, body);
+  }
+
+  // Writes raw bytes (pipelining, malformed requests).
+  void WriteRaw(const std::string& bytes) { boost::asio::write(socket_, boost::asio::buffer(bytes)); }
+
+  HttpAnswer Read() {
+    namespace http = boost::beast::http;
+    http::response_parser<http::string_body> parser;
+    parser.body_limit(64 * 1024 * 1024);
+    http::read(socket_, buffer_, parser);
+    auto& res = parser.get();
+    HttpAnswer a;
+    a.status = res.result_int();
+    a.body = res.body();
+    a.content_type = std::string(res[http::field::content_type]);
+    a.keep_alive = res.keep_alive();
+    return a;
+  }
+
+ private:
+  boost::asio::io_context io_;
+  boost::asio::ip::tcp::socket socket_;
+  boost::beast::flat_buffer buffer_;
+  std::string host_;
+};
+
+// One request on a fresh connection.
+inline HttpAnswer PostOnce(const std::string& address, const std::string& target,
+                           const std::string& body) {
+  HttpClient c(address);
+  return c.Post(target, body);
+}
+
+}  // namespace zrm_test
