@@ -1,0 +1,33 @@
+// Process entry: prepares the process, builds the one server and runs the
+// middleware's event loop until it ends.
+#include <clocale>
+#include <iostream>
+
+#include "platform/com/com.h"
+#include "srv/vq_server.h"
+#if VQ_HAVE_ADO
+#include "platform/ado/ado.h"
+#endif
+
+int main() {
+  __ZR_INITIALIZATION_FUNCTION_vqsrv__();
+  setlocale(LC_NUMERIC, "C");
+
+  // Start-up of the data-access layer on the main thread.
+  const HRESULT hr = CoInitialize(nullptr);
+  if (hr != 0) return hr;
+#if VQ_HAVE_ADO
+  AdoRegisterClasses();
+#endif
+
+  try {
+    VQ_TServer server;
+    server.SetTimeOut(-1);
+    server.EventLoop();
+  } catch (const ZR_EException& e) {
+    e.Print(std::cout);
+    std::cout << std::endl;
+    throw ZR_EException(e);  // ends the process abnormally
+  }
+  return 0;
+}

@@ -1,0 +1,68 @@
+// VQ_TServer: construction and binding, request dispatch, and the class's
+// registration with the class registry.
+#include "srv/vq_server.h"
+
+#include <cstring>
+#include <new>
+
+#include "platform/com/com.h"
+
+namespace {
+
+// Undoes the call's CoInitialize once, however the command ends: request
+// threads are pooled, so the per-thread count must never drift.
+class ComCallScope {
+ public:
+  ComCallScope() { CoInitialize(nullptr); }  // result deliberately not examined
+  ~ComCallScope() { CoUninitialize(); }
+  ComCallScope(const ComCallScope&) = delete;
+  ComCallScope& operator=(const ComCallScope&) = delete;
+};
+
+}  // namespace
+
+VQ_TServer::VQ_TServer() {
+  Bind(ZR_TString("ZIDozeve", 0xFFFFFFFF), 1, 0, false);
+}
+
+VQ_TServer::~VQ_TServer() = default;
+
+void VQ_TServer::HandleRequest(const ZR_TDict& request, ZR_TAny& reply) {
+  ComCallScope com;
+  const ZR_TString& name = ZR_Fetch<ZR_TString>(request, "M", "ZR_TString");
+  DBG_Type(1, ZR_TString("Process ") + name);
+  if (name == "open") {
+#if VQ_HAVE_DB_COMMANDS
+    CommandOpen(request, reply);
+#endif
+  } else if (name == "query") {
+#if VQ_HAVE_DB_COMMANDS
+    CommandQuery(request, reply);
+#endif
+  } else if (name == "querydbg") {
+#if VQ_HAVE_DB_COMMANDS
+    CommandQueryDbg(request, reply);
+#endif
+  } else if (name == "extr") {
+    CommandExtr(request, reply);
+  } else if (name == "elem") {
+    CommandElem(request, reply);
+  }
+}
+
+ZR_TObject* VQ_TServer::NewObject() {
+  return new (std::nothrow) VQ_TServer;
+}
+
+void* VQ_TServer::SelfAddress() { return this; }
+
+void* VQ_TServer::ZR_DynamicInfo(const char* name) const {
+  ZR_TClass* cls = ZR_TClass::GetClassObject(false, "VQ_TServer", sizeof(VQ_TServer),
+                                             &ZRM_TServer::ZR_ClassObject(), &NewObject, nullptr);
+  if (name == nullptr) {
+    if (!cls->flag) cls->flag = true;
+    return cls;
+  }
+  if (std::strcmp(name, cls->name) == 0) return const_cast<VQ_TServer*>(this);
+  return ZRM_TServer::ZR_DynamicInfo(name);
+}
