@@ -1,0 +1,131 @@
+#include "srv/db/field_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <string>
+
+#include "srv/db/variant.h"
+#include "tests/srv/db/fake_ado.h"
+
+namespace {
+
+TEST(FormatDoubleTest, PrecisionRule) {
+  EXPECT_EQ(FormatDouble(1234.5), "1234.5");
+  EXPECT_EQ(FormatDouble(-1234.56789), "-1234.56789");
+  EXPECT_EQ(FormatDouble(100.0), "100");
+  EXPECT_EQ(FormatDouble(3.14159265358979), "3.141592654");
+  EXPECT_EQ(FormatDouble(1.0E20), "100000000000000000000");
+  EXPECT_EQ(FormatDouble(-0.5), "-0.5");
+  EXPECT_EQ(FormatDouble(0.0), "0");
+  EXPECT_EQ(FormatDouble(0.1), "0.10000000000000000555");  // 20 significant digits
+  EXPECT_EQ(FormatDouble(2.5), "2.5");
+  EXPECT_EQ(FormatDouble(1.0), "1");
+}
+
+TEST(FormatDoubleTest, HugeValuesAreWholeAndSpecialValuesKeepTheirText) {
+  for (double v : {1e248, 1e300, DBL_MAX, -DBL_MAX}) {
+    const std::string text = FormatDouble(v);
+    const size_t digits = static_cast<size_t>(std::floor(std::log10(std::fabs(v)))) + 1;
+    EXPECT_EQ(text.size(), digits + (v < 0 ? 1 : 0)) << text.substr(0, 20);
+    EXPECT_EQ(text.find_first_not_of("-0123456789"), std::string::npos);
+    EXPECT_EQ(text.find('e'), std::string::npos);
+  }
+  EXPECT_EQ(FormatDouble(DBL_MAX).substr(0, 17), "17976931348623157");
+  EXPECT_EQ(FormatDouble(INFINITY), "inf");
+  EXPECT_EQ(FormatDouble(-INFINITY), "-inf");
+  const std::string nan = FormatDouble(NAN);
+  EXPECT_TRUE(nan == "nan" || nan == "-nan") << nan;
+}
+
+// Appends every field of the current record as record `record` of a walk
+// with selector `selector`.
+void AppendRecord(ZR_TString& line, fake::FakeRecord& rec, int32_t record, int32_t selector) {
+  RecordsetPtr rs(&rec.rs, true);
+  _variant_t index;
+  index.vt = VT_I2;
+  for (int32_t i = 0; i < static_cast<int32_t>(rec.fields.items.size()); ++i) {
+    index.iVal = static_cast<SHORT>(i);
+    AppendField(line, rs, index, i, record, selector);
+  }
+}
+
+TEST(AppendFieldTest, SeparatorsAndPaths) {
+  fake::FakeRecord rec;
+  rec.Add(u"id").SetInt(7);
+  rec.Add(u"name").SetText(u"abc");
+  rec.Add(u"price").SetDouble(2.5);
+  ZR_TString line;
+  AppendRecord(line, rec, 1, 1);
+  EXPECT_EQ(line, "7|abc|2.5");
+  // The selected record alone, even when it is not the first walked.
+  line = ZR_TString();
+  AppendRecord(line, rec, 3, 3);
+  EXPECT_EQ(line, "7|abc|2.5");
+  // Every record: the second record continues after a separator.
+  line = ZR_TString();
+  AppendRecord(line, rec, 1, -1);
+  AppendRecord(line, rec, 2, -1);
+  EXPECT_EQ(line, "7|abc|2.5|7|abc|2.5");
+
+  rec.owned[1]->SetText(u"");
+  rec.owned[1]->size = 0;
+  line = ZR_TString();
+  AppendRecord(line, rec, 1, 1);
+  EXPECT_EQ(line, "7||2.5");
+
+  // A double takes the number form in the line.
+  rec.owned[2]->SetDouble(3.14159265358979);
+  line = ZR_TString();
+  AppendRecord(line, rec, 1, 1);
+  EXPECT_EQ(line, "7||3.141592654");
+}
+
+TEST(AppendFieldTest, EmptyFieldsAreNeverRead) {
+  fake::FakeRecord rec;
+  for (const char16_t* n : {u"a", u"b", u"c"}) rec.Add(n).SetNull();
+  ZR_TString line;
+  AppendRecord(line, rec, 1, 1);
+  EXPECT_EQ(line, "||");
+  for (fake::FakeField* f : rec.owned) EXPECT_EQ(f->log, (std::vector<std::string>{"ActualSize"}));
+  EXPECT_EQ(rec.fields.index_types, (std::vector<VARTYPE>(3, VT_I2)));
+}
+
+TEST(AppendFieldTest, ValuesThatCannotBeCoercedRaise) {
+  fake::FakeRecord rec;
+  fake::FakeField& f = rec.Add(u"x");
+  f.SetNull();
+  f.size = 4;  // a provider that reports a size for a null
+  ZR_TString line("kept");
+  try {
+    AppendRecord(line, rec, 1, 1);
+    FAIL() << "a null value has no text";
+  } catch (const _com_error& e) {
+    EXPECT_EQ(e.Error(), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(e.ErrorInfo(), nullptr);
+  }
+  f.type = adDouble;
+  f.SetText(u"not a number");
+  f.type = adDouble;
+  try {
+    AppendRecord(line, rec, 1, 1);
+    FAIL() << "'not a number' is no double";
+  } catch (const _com_error& e) {
+    EXPECT_EQ(e.Error(), DISP_E_TYPEMISMATCH);
+  }
+  // A failing read raises the object's error.
+  f.SetText(u"x");
+  f.fail["ActualSize"] = adErrNoCurrentRecord;
+  try {
+    AppendRecord(line, rec, 1, 1);
+    FAIL();
+  } catch (const _com_error& e) {
+    EXPECT_EQ(e.Error(), adErrNoCurrentRecord);
+  }
+  EXPECT_EQ(line, "kept");
+  EXPECT_EQ(f.refs, 1);
+  EXPECT_EQ(rec.fields.refs, 1);
+}
+
+}  // namespace
