@@ -1,0 +1,317 @@
+// Failure paths no real driver produces, run in-process: fake ADO classes
+// take the place of the real ones in the COM class registry, and the
+// server's request operation is called directly.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/ado/ado.h"
+#include "platform/com/com.h"
+#include "srv/db/com_error.h"
+#include "srv/vq_server.h"
+
+namespace {
+
+// How the fakes misbehave in the running test.
+struct FakeMode {
+  bool state_fails = false;    // Connection.State after a good Open
+  bool open_fails = false;     // Connection.Open
+  bool errors_fails = false;   // Connection.Errors
+};
+FakeMode g_mode;
+
+template <class Self>
+HRESULT Answer(Self* self, REFIID riid, void** out, std::initializer_list<const IID*> iids) {
+  for (const IID* iid : iids) {
+    if (riid == *iid) {
+      self->AddRef();
+      *out = self;
+      return S_OK;
+    }
+  }
+  *out = nullptr;
+  return E_NOINTERFACE;
+}
+
+class FakeError : public Error, public ComRefCount {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** out) override {
+    return Answer<Error>(this, riid, out, {&IID_IUnknown, &IID_IDispatch, &IID_Error});
+  }
+  ULONG AddRef() override { return DoAddRef(); }
+  ULONG Release() override { return DoRelease(); }
+  HRESULT get_Number(LONG* number) override {
+    *number = E_FAIL;
+    return S_OK;
+  }
+  HRESULT get_Description(BSTR* text) override {
+    *text = SysAllocString(u"[HY000] fake diagnostic");
+    return S_OK;
+  }
+  HRESULT get_Source(BSTR* text) override {
+    *text = SysAllocString(u"ADODB.Connection");
+    return S_OK;
+  }
+  HRESULT get_SQLState(BSTR* text) override {
+    *text = SysAllocString(u"HY000");
+    return S_OK;
+  }
+  HRESULT get_NativeError(LONG* native) override {
+    *native = 0;
+    return S_OK;
+  }
+};
+
+class FakeErrors : public Errors, public ComRefCount {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** out) override {
+    return Answer<Errors>(this, riid, out, {&IID_IUnknown, &IID_IDispatch, &IID_Errors});
+  }
+  ULONG AddRef() override { return DoAddRef(); }
+  ULONG Release() override { return DoRelease(); }
+  HRESULT get_Count(LONG* count) override {
+    *count = 1;
+    return S_OK;
+  }
+  HRESULT get_Item(VARIANT, Error** item) override {
+    *item = new FakeError;
+    return S_OK;
+  }
+};
+
+// A Connection that opens anything; its failures carry error information
+// for Connection15 as the real one's do.
+class FakeConnection : public _Connection, public ISupportErrorInfo, public ComRefCount {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** out) override {
+    if (riid == IID_ISupportErrorInfo) {
+      AddRef();
+      *out = static_cast<ISupportErrorInfo*>(this);
+      return S_OK;
+    }
+    return Answer<_Connection>(this, riid, out,
+                               {&IID_IUnknown, &IID_IDispatch, &IID__Connection});
+  }
+  ULONG AddRef() override { return DoAddRef(); }
+  ULONG Release() override { return DoRelease(); }
+  HRESULT InterfaceSupportsErrorInfo(REFIID riid) override {
+    return riid == IID_Connection15 ? S_OK : S_FALSE;
+  }
+  HRESULT get_ConnectionString(BSTR* text) override {
+    *text = nullptr;
+    return S_OK;
+  }
+  HRESULT put_ConnectionString(BSTR) override { return S_OK; }
+  HRESULT Open(BSTR, BSTR, BSTR, LONG) override {
+    return g_mode.open_fails ? Fail(u"fake open refused") : S_OK;
+  }
+  HRESULT Close() override { return S_OK; }
+  HRESULT get_State(LONG* state) override {
+    if (g_mode.state_fails) return Fail(u"fake state unreadable");
+    *state = adStateOpen;
+    return S_OK;
+  }
+  HRESULT get_Errors(Errors** errors) override {
+    if (g_mode.errors_fails) return Fail(u"fake errors unreadable");
+    *errors = new FakeErrors;
+    return S_OK;
+  }
+  HRESULT get_CommandTimeout(LONG* seconds) override {
+    *seconds = 30;
+    return S_OK;
+  }
+  HRESULT put_CommandTimeout(LONG) override { return S_OK; }
+
+ private:
+  static HRESULT Fail(const char16_t* description) {
+    ComSetErrorInfo(IID_Connection15, u"ADODB.Connection", description);
+    return E_FAIL;
+  }
+};
+
+// An object that is no Recordset at all: asking it for _Recordset answers
+// E_NOINTERFACE.
+class FakeUnknown : public IUnknown, public ComRefCount {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** out) override {
+    return Answer<IUnknown>(this, riid, out, {&IID_IUnknown});
+  }
+  ULONG AddRef() override { return DoAddRef(); }
+  ULONG Release() override { return DoRelease(); }
+};
+
+template <class T>
+HRESULT MakeObject(REFIID riid, void** out) {
+  T* object = new T;
+  const HRESULT hr = object->QueryInterface(riid, out);
+  object->Release();
+  return hr;
+}
+HRESULT FailingFactory(REFIID, void** out) {
+  *out = nullptr;
+  return E_OUTOFMEMORY;
+}
+
+std::string g_trace_path;
+
+class FakeAdoTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char dir[] = "/tmp/vqsrv-fake-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    g_trace_path = std::string(dir) + "/trace.log";
+    setenv("ZRM_LISTEN", "127.0.0.1:0", 1);
+    setenv("ZRM_DEBUG", "3", 1);
+    setenv("ZRM_TRACE", g_trace_path.c_str(), 1);
+    AdoRegisterClasses();
+    real_connection_ = ComFindClass(CLSID_Connection);
+    real_recordset_ = ComFindClass(CLSID_Recordset);
+    server_ = new VQ_TServer;
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+    std::filesystem::remove_all(std::filesystem::path(g_trace_path).parent_path());
+  }
+  void SetUp() override {
+    ASSERT_NE(real_connection_, nullptr);
+    ASSERT_NE(real_recordset_, nullptr);
+    g_mode = FakeMode{};
+    std::ofstream(g_trace_path, std::ios::trunc).flush();
+  }
+  void TearDown() override {
+    ComRegisterClass(CLSID_Connection, u"ADODB.Connection", real_connection_);
+    ComRegisterClass(CLSID_Recordset, u"ADODB.Recordset", real_recordset_);
+  }
+
+  // Texts of the trace records written so far in this test.
+  static std::vector<std::string> Trace() {
+    std::ifstream in(g_trace_path);
+    std::vector<std::string> texts;
+    std::string record;
+    while (std::getline(in, record)) {
+      // "<time> L<level> #<request> <text>"
+      size_t cut = record.find(' ');
+      for (int i = 0; i < 2 && cut != std::string::npos; ++i) cut = record.find(' ', cut + 1);
+      texts.push_back(cut == std::string::npos ? record : record.substr(cut + 1));
+    }
+    return texts;
+  }
+
+  static ZR_TDict Request(const char* command) {
+    ZR_TDict request;
+    request.Add("M", ZR_TAny(command));
+    request.Add("P1", ZR_TAny("fake"));
+    request.Add("P2", ZR_TAny("SELECT 1"));
+    request.Add("P3", ZR_TAny(1));
+    return request;
+  }
+
+  static inline VQ_TServer* server_ = nullptr;
+  static inline ComFactory real_connection_ = nullptr;
+  static inline ComFactory real_recordset_ = nullptr;
+};
+
+TEST_F(FakeAdoTest, OpenWithUnreadableStateRepliesFalseAndTracesBothErrors) {
+  ComRegisterClass(CLSID_Connection, u"ADODB.Connection", &MakeObject<FakeConnection>);
+  g_mode.state_fails = true;
+  ZR_TAny reply;
+  server_->HandleRequest(Request("open"), reply);
+
+  const ZR_TDict* dict = reply.AsDict();
+  ASSERT_NE(dict, nullptr) << reply.Text();
+  // Status was added as true after Open; the handler's false replaces it.
+  ASSERT_EQ(dict->Size(), 1u);
+  ASSERT_NE(dict->Find("Status"), nullptr);
+  ASSERT_NE(dict->Find("Status")->AsBool(), nullptr);
+  EXPECT_FALSE(*dict->Find("Status")->AsBool());
+
+  const std::vector<std::string> expected = {
+      "Process open",
+      " open DSN=fake",
+      "Error number: 80004005\t[HY000] fake diagnostic",
+      "\tCode = 80004005",
+  };
+  const auto trace = Trace();
+  ASSERT_GE(trace.size(), 7u);
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(trace[i], expected[i]) << i;
+  EXPECT_EQ(trace[4].rfind("\tCode meaning = ", 0), 0u) << trace[4];
+  EXPECT_EQ(trace[5], "\tSource = ADODB.Connection");
+  EXPECT_EQ(trace[6], "\tDescription = fake state unreadable");
+  for (const auto& line : trace) EXPECT_EQ(line.find("Connection state"), std::string::npos);
+}
+
+TEST_F(FakeAdoTest, OpenWhoseErrorListingFailsLeavesTheRequestWithoutReply) {
+  ComRegisterClass(CLSID_Connection, u"ADODB.Connection", &MakeObject<FakeConnection>);
+  g_mode.open_fails = true;
+  g_mode.errors_fails = true;
+  ZR_TAny reply(ZR_TString("untouched"));
+  try {
+    server_->HandleRequest(Request("open"), reply);
+    ADD_FAILURE() << "the listing's error should leave the request";
+  } catch (const _com_error& e) {
+    EXPECT_EQ(e.Error(), E_FAIL);
+    EXPECT_STREQ(e.Description().Narrow(), "fake errors unreadable");
+  }
+  ASSERT_NE(reply.AsString(), nullptr);
+  EXPECT_EQ(*reply.AsString(), "untouched");
+  // The COM error of Open is never traced: the handler ended first.
+  for (const auto& line : Trace()) EXPECT_EQ(line.find("\tCode = "), std::string::npos) << line;
+
+  // A good Open behind the same fakes answers true again.
+  g_mode = FakeMode{};
+  ZR_TAny good;
+  server_->HandleRequest(Request("open"), good);
+  ASSERT_NE(good.AsDict(), nullptr);
+  EXPECT_TRUE(*good.AsDict()->Find("Status")->AsBool());
+}
+
+TEST_F(FakeAdoTest, RecordsetWithoutTheInterfaceAnswersThePointerError) {
+  ComRegisterClass(CLSID_Recordset, u"ADODB.Recordset", &MakeObject<FakeUnknown>);
+
+  ZR_TAny reply;
+  server_->HandleRequest(Request("query"), reply);
+  ASSERT_NE(reply.AsString(), nullptr) << reply.Text();
+  const std::string text = reply.AsString()->Utf8();
+  EXPECT_EQ(text.rfind("Error code = 80004003 (", 0), 0u) << text;
+  EXPECT_NE(text.find(") (null) (Source=(null))"), std::string::npos) << text;
+  // The error text is traced as it is replied.
+  const auto trace = Trace();
+  ASSERT_FALSE(trace.empty());
+  EXPECT_EQ(trace.back(), text);
+
+  ZR_TAny dbg;
+  server_->HandleRequest(Request("querydbg"), dbg);
+  const ZR_TDict* dict = dbg.AsDict();
+  ASSERT_NE(dict, nullptr) << dbg.Text();
+  ASSERT_EQ(dict->Size(), 2u);
+  EXPECT_EQ(dict->Entries()[0].key, "Status");
+  EXPECT_FALSE(*dict->Entries()[0].value.AsBool());
+  EXPECT_EQ(dict->Entries()[1].key, "Errmsg");
+  ASSERT_NE(dict->Entries()[1].value.AsString(), nullptr);
+  EXPECT_EQ(dict->Entries()[1].value.AsString()->Utf8(), text);
+}
+
+TEST_F(FakeAdoTest, RecordsetCreationFailureLeavesTheRequest) {
+  ComRegisterClass(CLSID_Recordset, u"ADODB.Recordset", &FailingFactory);
+  for (const char* command : {"query", "querydbg"}) {
+    ZR_TAny reply(ZR_TString("untouched"));
+    try {
+      server_->HandleRequest(Request(command), reply);
+      ADD_FAILURE() << command << ": the creation error should leave the request";
+    } catch (const _com_error& e) {
+      EXPECT_EQ(e.Error(), E_OUTOFMEMORY) << command;
+    }
+    ASSERT_NE(reply.AsString(), nullptr) << command;
+    EXPECT_EQ(*reply.AsString(), "untouched") << command;
+  }
+}
+
+}  // namespace
