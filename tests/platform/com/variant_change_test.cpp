@@ -144,6 +144,13 @@ TEST(VariantToNumber, DoublesFromEachKind) {
   EXPECT_EQ(out.dblVal, -1500.0);
   ASSERT_EQ(Change(Text(u"+.25"), VT_R8, &out), S_OK);
   EXPECT_EQ(out.dblVal, 0.25);
+  ASSERT_EQ(Change(Text(u"7."), VT_R8, &out), S_OK);
+  EXPECT_EQ(out.dblVal, 7.0);
+  ASSERT_EQ(Change(Text(u"0.000000000000000000000000000000000000000000001e-400"), VT_R8, &out),
+            S_OK);
+  EXPECT_EQ(out.dblVal, 0.0);
+  EXPECT_EQ(Change(Text(u"100000000000000000000000000000000000000000e300"), VT_R8, &out),
+            DISP_E_OVERFLOW);
   ASSERT_EQ(Change(Text(u"1e-400"), VT_R8, &out), S_OK);
   EXPECT_EQ(out.dblVal, 0.0);
   EXPECT_EQ(Change(Text(u"1e400"), VT_R8, &out), DISP_E_OVERFLOW);
