@@ -16,6 +16,7 @@
 #include "platform/com/com.h"
 #include "srv/db/com_error.h"
 #include "srv/vq_server.h"
+#include "tests/srv/commands/fake_recordset.h"
 
 namespace {
 
@@ -205,13 +206,24 @@ class FakeAdoTest : public ::testing::Test {
     return texts;
   }
 
-  static ZR_TDict Request(const char* command) {
+  static ZR_TDict Request(const char* command, int p3 = 1) {
     ZR_TDict request;
     request.Add("M", ZR_TAny(command));
     request.Add("P1", ZR_TAny("fake"));
     request.Add("P2", ZR_TAny("SELECT 1"));
-    request.Add("P3", ZR_TAny(1));
+    request.Add("P3", ZR_TAny(p3));
     return request;
+  }
+
+  // Runs "query" with p3 on a fresh script of two records ('a','b'),
+  // ('c','d') and returns the reply text.
+  static std::string QueryPairs(int p3) {
+    fake::g_script = fake::RecordsetScript{};
+    fake::g_script.names = {"x", "y"};
+    fake::g_script.rows = {{"a", "b"}, {"c", "d"}};
+    ZR_TAny reply;
+    server_->HandleRequest(Request("query", p3), reply);
+    return reply.AsString() ? reply.AsString()->Utf8() : std::string("<no string>");
   }
 
   static inline VQ_TServer* server_ = nullptr;
@@ -312,6 +324,66 @@ TEST_F(FakeAdoTest, RecordsetCreationFailureLeavesTheRequest) {
     ASSERT_NE(reply.AsString(), nullptr) << command;
     EXPECT_EQ(*reply.AsString(), "untouched") << command;
   }
+}
+
+TEST_F(FakeAdoTest, QueryWalkStopsAtTheSelectedRecord) {
+  ComRegisterClass(CLSID_Recordset, u"ADODB.Recordset", &MakeObject<fake::TextRecordset>);
+
+  EXPECT_EQ(QueryPairs(2), "c|d");
+  EXPECT_EQ(fake::g_script.max_records, 2);
+  EXPECT_EQ(fake::g_script.move_next_calls, 1);
+  EXPECT_EQ(fake::g_script.close_calls, 1);
+
+  EXPECT_EQ(QueryPairs(1), "a|b");
+  EXPECT_EQ(fake::g_script.max_records, 1);
+  EXPECT_EQ(fake::g_script.move_next_calls, 0);
+  EXPECT_EQ(fake::g_script.close_calls, 1);
+
+  EXPECT_EQ(QueryPairs(-1), "a|b|c|d");
+  EXPECT_EQ(fake::g_script.max_records, -1);
+  EXPECT_EQ(fake::g_script.move_next_calls, 2);
+  EXPECT_EQ(fake::g_script.close_calls, 1);
+
+  for (const int p3 : {0, -5}) {
+    EXPECT_EQ(QueryPairs(p3), "") << p3;
+    EXPECT_EQ(fake::g_script.max_records, -1) << p3;
+    EXPECT_EQ(fake::g_script.close_calls, 1) << p3;
+  }
+  EXPECT_EQ(QueryPairs(5), "");
+  EXPECT_EQ(fake::g_script.max_records, 5);
+  EXPECT_EQ(Trace().back(), "End of recordset reached");
+}
+
+TEST_F(FakeAdoTest, StatementWithoutRecordSetIsNeitherWalkedNorClosed) {
+  ComRegisterClass(CLSID_Recordset, u"ADODB.Recordset", &MakeObject<fake::TextRecordset>);
+  fake::g_script = fake::RecordsetScript{};
+  fake::g_script.state_after_open = adStateClosed;
+  ZR_TAny reply;
+  server_->HandleRequest(Request("query", -1), reply);
+  ASSERT_NE(reply.AsString(), nullptr) << reply.Text();
+  EXPECT_EQ(*reply.AsString(), "");
+  EXPECT_EQ(fake::g_script.close_calls, 0);
+  EXPECT_EQ(Trace().back(), "record state 0 ");
+
+  ZR_TAny dbg;
+  server_->HandleRequest(Request("querydbg"), dbg);
+  ASSERT_NE(dbg.AsDict(), nullptr);
+  EXPECT_STREQ(dbg.Text(), R"({"Results":[],"Status":true})");
+  EXPECT_EQ(fake::g_script.close_calls, 0);
+}
+
+TEST_F(FakeAdoTest, QueryDbgKeepsRowsBeyondTheRecordCount) {
+  ComRegisterClass(CLSID_Recordset, u"ADODB.Recordset", &MakeObject<fake::TextRecordset>);
+  fake::g_script = fake::RecordsetScript{};
+  fake::g_script.names = {"k", "v"};
+  fake::g_script.rows = {{"1", "one"}, {"2", nullptr}, {"3", ""}};
+  fake::g_script.reported_count = 1;
+  ZR_TAny reply;
+  server_->HandleRequest(Request("querydbg"), reply);
+  EXPECT_STREQ(reply.Text(),
+               R"({"Results":[{"k":"1","v":"one"},{"k":"2","v":null},{"k":"3","v":""}],)"
+               R"("Status":true})");
+  EXPECT_EQ(fake::g_script.close_calls, 1);
 }
 
 }  // namespace
