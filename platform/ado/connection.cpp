@@ -2,6 +2,8 @@
 
 #include "platform/ado/odbc_api.h"
 
+#include <locale.h>
+
 #include <new>
 
 #include "platform/ado/errors.h"
@@ -34,6 +36,27 @@ void AppendAttribute(std::u16string* out, const char16_t* key, const std::u16str
     out->push_back(u'}');
   }
 }
+
+// For drivers without UTF-16 entry points the driver manager converts texts
+// into the character set of the calling thread's locale, which it looks up
+// when it connects; under the "C" locale that set is ASCII and everything
+// beyond it is mangled. Connecting under a UTF-8 LC_CTYPE (for this thread
+// only) makes it convert to UTF-8, which such drivers expect.
+class Utf8CharsetScope {
+ public:
+  Utf8CharsetScope() {
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    if (utf8 != static_cast<locale_t>(nullptr)) previous_ = uselocale(utf8);
+  }
+  ~Utf8CharsetScope() {
+    if (previous_ != static_cast<locale_t>(nullptr)) uselocale(previous_);
+  }
+  Utf8CharsetScope(const Utf8CharsetScope&) = delete;
+  Utf8CharsetScope& operator=(const Utf8CharsetScope&) = delete;
+
+ private:
+  locale_t previous_ = static_cast<locale_t>(nullptr);
+};
 
 HRESULT ConnFail(HRESULT hr) { return Fail(IID_Connection15, kConnectionSource, hr); }
 
@@ -83,6 +106,7 @@ HRESULT AdoConnection::Connect(const std::u16string& text) {
   if (text.size() > 32767) return adErrInvalidArgument;  // ODBC takes a 16-bit length
   SQLHENV env = OdbcEnvironment();
   if (env == SQL_NULL_HENV) return E_OUTOFMEMORY;
+  Utf8CharsetScope charset;
   SQLHDBC dbc = SQL_NULL_HDBC;
   if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc))) {
     DiagList records;
