@@ -1,0 +1,163 @@
+// The vqsrv process over HTTP: commands, failures, trace, start-up failure,
+// termination under load and many clients at once.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <regex>
+
+#include "tests/srv/vqsrv_process.h"
+
+namespace {
+
+using boost::beast::http::verb;
+using vq_test::VqsrvProcess;
+using zrm_test::HttpClient;
+
+const char kPath[] = "/ZIDozeve";
+
+TEST(VqsrvProcess, CommandsOverHttp) {
+  VqsrvProcess p(vq_test::FreePort(), {{"ZRM_MAX_BODY", "4096"}});
+  ASSERT_TRUE(p.WaitReady());
+  HttpClient c(p.Address());
+  auto ask = [&](const std::string& body) { return c.Post(kPath, body).body; };
+
+  EXPECT_EQ(ask(R"({"M":"extr","P1":"abcdef","P2":2,"P3":3})"), "\"cde\"");
+  EXPECT_EQ(ask(R"({"M":"extr","P1":"abcdef","P2":2})"), "\"cdef\"");
+  EXPECT_EQ(ask(R"({"M":"extr","P1":"abcdef","P2":0})"), "\"abcdef\"");
+  EXPECT_EQ(ask(R"({"M":"extr","P1":"abcdef","P2":10})"), "\"\"");
+  EXPECT_EQ(ask("{\"M\":\"extr\",\"P1\":\"gr\xC3\xBC\xC3\x9F gott\",\"P2\":2,\"P3\":2}"),
+            "\"\xC3\xBC\xC3\x9F\"");
+  EXPECT_EQ(ask(R"({"M":"elem","P1":"a,b,c","P2":",","P3":1})"), "\"b\"");
+  EXPECT_EQ(ask(R"({"M":"elem","P1":"a,,c","P2":",","P3":1})"), "\"\"");
+  EXPECT_EQ(ask(R"({"M":"elem","P1":"a,b,","P2":",","P3":2})"), "\"\"");
+  EXPECT_EQ(ask(R"({"M":"elem","P1":"abc","P2":",","P3":0})"), "\"abc\"");
+  EXPECT_EQ(ask(R"({"M":"elem","P1":"a,b","P2":",","P3":5})"), "\"\"");
+  EXPECT_EQ(ask(R"({"M":"elem","P1":"a,b","P2":",","P3":2147483648})"), "\"\"");
+  EXPECT_EQ(ask("{\"M\":\"elem\",\"P1\":\"\xC3\xA4|\xC3\xB6\",\"P2\":\"|\",\"P3\":1}"),
+            "\"\xC3\xB6\"");
+  EXPECT_EQ(ask(R"({"M":"nope"})"), "null");
+  EXPECT_EQ(ask(R"({"M":""})"), "null");
+
+  auto a = c.Post(kPath, R"({"P1":"x"})");
+  EXPECT_EQ(a.status, 400u);
+  EXPECT_NE(a.body.find("\"type\":\"ZR_EException\""), std::string::npos);
+  EXPECT_NE(a.body.find("M"), std::string::npos);
+  a = c.Post(kPath, R"({"M":"extr","P1":"abc","P2":"1"})");
+  EXPECT_EQ(a.status, 400u);
+  EXPECT_NE(a.body.find("P2"), std::string::npos) << a.body;
+  a = c.Post(kPath, R"({"M":"elem","P1":"abc","P2":"ab","P3":0})");
+  EXPECT_EQ(a.status, 400u);
+  EXPECT_NE(a.body.find("P2"), std::string::npos) << a.body;
+  a = c.Post(kPath, R"({"M":"extr",)");
+  EXPECT_EQ(a.status, 400u);
+  EXPECT_NE(a.body.find("BadRequest"), std::string::npos);
+  EXPECT_EQ(c.Post("/elsewhere", "{}").status, 404u);
+  EXPECT_EQ(c.Send(verb::put, kPath, "{}").status, 405u);
+  EXPECT_EQ(c.Post(kPath, std::string(5000, ' ')).status, 413u);
+
+  // Still serving after all of the failures.
+  EXPECT_EQ(HttpClient(p.Address()).Post(kPath, R"({"M":"extr","P1":"ok","P2":0})").body, "\"ok\"");
+}
+
+std::vector<std::string> TraceLines(int level) {
+  const std::string path = "/tmp/vqsrv_trace_" + std::to_string(getpid()) + "_" +
+                           std::to_string(level);
+  unlink(path.c_str());
+  {
+    VqsrvProcess p(vq_test::FreePort(),
+                   {{"ZRM_DEBUG", std::to_string(level)}, {"ZRM_TRACE", path}});
+    EXPECT_TRUE(p.WaitReady());
+    HttpClient c(p.Address());
+    c.Post(kPath, R"({"M":"whatever"})");
+    c.Post(kPath, R"({"M":""})");
+    c.Post(kPath, R"({"M":"extr","P1":"abc","P2":1})");
+    c.Post(kPath, R"({"P1":"no name"})");
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(), 0);
+  }
+  std::vector<std::string> lines;
+  std::istringstream in(vq_test::ReadFile(path));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  unlink(path.c_str());
+  return lines;
+}
+
+TEST(VqsrvProcess, TraceFileByLevel) {
+  EXPECT_TRUE(TraceLines(0).empty());
+  const auto lines = TraceLines(1);
+  ASSERT_EQ(lines.size(), 3u);
+  const std::regex record(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z L1 #(\d+) (.*))");
+  const char* texts[] = {"Process whatever", "Process ", "Process extr"};
+  for (int i = 0; i < 3; ++i) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[i], m, record)) << lines[i];
+    EXPECT_EQ(m[1], std::to_string(i + 1));
+    EXPECT_EQ(m[2], texts[i]);
+  }
+}
+
+TEST(VqsrvProcess, TakenPortEndsAbnormallyWithTheException) {
+  boost::asio::io_context io;
+  boost::asio::ip::tcp::acceptor taken(io, {boost::asio::ip::make_address("127.0.0.1"), 0});
+  const unsigned short port = taken.local_endpoint().port();
+  VqsrvProcess p(port);
+  ASSERT_TRUE(p.Started());
+  const int status = p.Wait();
+  ASSERT_NE(status, -1);
+  EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(p.Output(), "ZR_EException: cannot bind service \"ZIDozeve\" to 127.0.0.1:" +
+                            std::to_string(port) + ": Address already in use\n");
+}
+
+TEST(VqsrvProcess, SigtermUnderLoadAnswersAndExitsZero) {
+  VqsrvProcess p(vq_test::FreePort());
+  ASSERT_TRUE(p.WaitReady());
+  std::atomic<int> answered{0}, wrong{0};
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> clients;
+  for (int t = 0; t < 4; ++t) {
+    clients.emplace_back([&, t] {
+      try {
+        HttpClient c(p.Address());
+        for (int i = 0; i < 100000 && !stop; ++i) {
+          const std::string word = "w" + std::to_string(t) + "_" + std::to_string(i);
+          const auto a = c.Post(kPath, R"({"M":"extr","P1":")" + word + R"(","P2":0})");
+          if (a.status != 200 || a.body != "\"" + word + "\"") ++wrong;
+          ++answered;
+          if (!a.keep_alive) return;  // the server closes after its answer
+        }
+      } catch (const std::exception&) {
+        // The connection closed between two requests.
+      }
+    });
+  }
+  while (answered < 200) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  p.Signal(SIGTERM);
+  const int status = p.Wait();
+  stop = true;
+  for (auto& t : clients) t.join();
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(wrong, 0);
+}
+
+TEST(VqsrvProcess, ManyClientsGetTheirOwnAnswers) {
+  VqsrvProcess p(vq_test::FreePort(), {{"ZRM_THREADS", "4"}});
+  ASSERT_TRUE(p.WaitReady());
+  std::atomic<int> right{0};
+  std::vector<std::thread> clients;
+  for (int t = 0; t < 16; ++t) {
+    clients.emplace_back([&, t] {
+      HttpClient c(p.Address());
+      for (int i = 0; i < 50; ++i) {
+        const std::string text = "client" + std::to_string(t) + ",item" + std::to_string(i);
+        const auto a = c.Post(kPath, R"({"M":"elem","P1":")" + text + R"(","P2":",","P3":1})");
+        if (a.status == 200 && a.body == "\"item" + std::to_string(i) + "\"") ++right;
+      }
+    });
+  }
+  for (auto& t : clients) t.join();
+  EXPECT_EQ(right, 16 * 50);
+}
+
+}  // namespace
