@@ -103,8 +103,10 @@ LONG GetState(const ConnectionPtr& conn) {
 ErrorsPtr GetErrors(const ConnectionPtr& conn) {
   _Connection* c = conn.operator->();
   Errors* errors = nullptr;
-  Check(c->get_Errors(&errors), c, IID_Connection15);
-  return ErrorsPtr(errors, false);
+  const HRESULT hr = c->get_Errors(&errors);
+  ErrorsPtr result(errors, false);  // owned before the check, so nothing leaks
+  Check(hr, c, IID_Connection15);
+  return result;
 }
 
 // --- Recordset ------------------------------------------------------------
@@ -156,8 +158,10 @@ bool IsEOF(const RecordsetPtr& rs) {
 FieldsPtr GetFields(const RecordsetPtr& rs) {
   _Recordset* r = rs.operator->();
   Fields* fields = nullptr;
-  Check(r->get_Fields(&fields), r, IID_Recordset15);
-  return FieldsPtr(fields, false);
+  const HRESULT hr = r->get_Fields(&fields);
+  FieldsPtr result(fields, false);
+  Check(hr, r, IID_Recordset15);
+  return result;
 }
 
 void MoveNext(const RecordsetPtr& rs) {
@@ -208,8 +212,10 @@ LONG GetCount(const FieldsPtr& fields) {
 FieldPtr GetItem(const FieldsPtr& fields, const VARIANT& index) {
   Fields* f = fields.operator->();
   Field* item = nullptr;
-  Check(f->get_Item(index, &item), f, IID_Fields15);
-  return FieldPtr(item, false);
+  const HRESULT hr = f->get_Item(index, &item);
+  FieldPtr result(item, false);
+  Check(hr, f, IID_Fields15);
+  return result;
 }
 
 LONG GetCount(const ErrorsPtr& errors) {
@@ -222,8 +228,10 @@ LONG GetCount(const ErrorsPtr& errors) {
 ErrorPtr GetItem(const ErrorsPtr& errors, const VARIANT& index) {
   Errors* e = errors.operator->();
   Error* item = nullptr;
-  Check(e->get_Item(index, &item), e, IID_Errors);
-  return ErrorPtr(item, false);
+  const HRESULT hr = e->get_Item(index, &item);
+  ErrorPtr result(item, false);
+  Check(hr, e, IID_Errors);
+  return result;
 }
 
 // --- Field ----------------------------------------------------------------
@@ -231,8 +239,10 @@ ErrorPtr GetItem(const ErrorsPtr& errors, const VARIANT& index) {
 _bstr_t GetName(const FieldPtr& field) {
   Field* f = field.operator->();
   BSTR name = nullptr;
-  Check(f->get_Name(&name), f, IID_Field20);
-  return _bstr_t(name, false);
+  const HRESULT hr = f->get_Name(&name);
+  _bstr_t result(name, false);
+  Check(hr, f, IID_Field20);
+  return result;
 }
 
 void GetValue(const FieldPtr& field, VARIANT* value) {
@@ -280,8 +290,10 @@ LONG GetNumber(const ErrorPtr& error) {
 _bstr_t GetDescription(const ErrorPtr& error) {
   Error* e = error.operator->();
   BSTR text = nullptr;
-  Check(e->get_Description(&text), e, IID_Error);
-  return _bstr_t(text, false);
+  const HRESULT hr = e->get_Description(&text);
+  _bstr_t result(text, false);
+  Check(hr, e, IID_Error);
+  return result;
 }
 
 }  // namespace ado

@@ -108,6 +108,8 @@ TEST(AdoOpsTest, EachOperationNamesItsInterface) {
   ErrorPtr err(&error, true);
   ExpectNamed(error, "Number", IID_Error, [&] { ado::GetNumber(err); });
   ExpectNamed(error, "Description", IID_Error, [&] { ado::GetDescription(err); });
+  error.leaky = true;
+  ExpectNamed(error, "Description", IID_Error, [&] { ado::GetDescription(err); });
 }
 
 TEST(AdoOpsTest, EmptyReferencesFailBeforeAnyCall) {

@@ -73,8 +73,10 @@ class FakeField : public Object<Field> {
   ~FakeField() override { VariantClear(&value); }
 
   HRESULT get_Name(BSTR* out) override {
-    *out = null_name ? nullptr : SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
-    return Call("Name");
+    *out = nullptr;
+    HRESULT hr = Call("Name");
+    if (SUCCEEDED(hr) && !null_name) *out = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+    return hr;
   }
   HRESULT get_Value(VARIANT* out) override {
     VariantInit(out);
@@ -152,9 +154,15 @@ class FakeError : public Object<Error> {
   FakeError() : Object<Error>(IID_Error) {}
   HRESULT get_Number(LONG* out) override { *out = number; return Call("Number"); }
   HRESULT get_Description(BSTR* out) override {
-    *out = SysAllocStringLen(description.data(), static_cast<UINT>(description.size()));
-    return Call("Description");
+    *out = nullptr;
+    HRESULT hr = Call("Description");
+    if (SUCCEEDED(hr) || leaky)
+      *out = SysAllocStringLen(description.data(), static_cast<UINT>(description.size()));
+    return hr;
   }
+  // Hands its text out even when it fails, as a careless provider might
+  // (the sanitizer build then shows whether the caller frees it).
+  bool leaky = false;
   HRESULT get_Source(BSTR* out) override { *out = nullptr; return Call("Source"); }
   HRESULT get_SQLState(BSTR* out) override { *out = nullptr; return Call("SQLState"); }
   HRESULT get_NativeError(LONG* out) override { *out = 0; return Call("NativeError"); }
