@@ -4,6 +4,7 @@
 
 #include <locale.h>
 
+#include <mutex>
 #include <new>
 
 #include "platform/ado/errors.h"
@@ -117,9 +118,15 @@ HRESULT AdoConnection::Connect(const std::u16string& text) {
   SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
   std::u16string in = text;  // the driver manager wants a writable, terminated text
   SQLSMALLINT out_length = 0;
+  // Some drivers switch the process locale with setlocale while they
+  // connect, which races with a connect on another thread (seen as a
+  // use-after-free inside the PostgreSQL driver); connects take turns.
+  static std::mutex connect_mutex;
+  std::unique_lock<std::mutex> turn(connect_mutex);
   SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR*>(in.data()),
                                    static_cast<SQLSMALLINT>(in.size()),
                                    nullptr, 0, &out_length, SQL_DRIVER_NOPROMPT);
+  turn.unlock();
   DiagList records;
   ReadDiagnostics(SQL_HANDLE_DBC, dbc, &records);
   SetDiagnostics(std::move(records));
