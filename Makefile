@@ -31,3 +31,20 @@ test-asan: deps
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) run
+
+# Benchmarks, fuzzing and the soak run (bounded, loopback only).
+.PHONY: bench fuzz soak install package
+bench: deps
+	@bash scripts/bench.sh
+
+fuzz: deps
+	@bash scripts/fuzz.sh
+
+soak: deps
+	@bash scripts/soak.sh
+
+install: build
+	cmake --install $(BUILD)
+
+package: build
+	cd $(BUILD) && cpack -G DEB

@@ -4,10 +4,8 @@
 #include <iostream>
 
 #include "platform/com/com.h"
-#include "srv/vq_server.h"
-#if VQ_HAVE_ADO
 #include "platform/ado/ado.h"
-#endif
+#include "srv/vq_server.h"
 
 int main() {
   __ZR_INITIALIZATION_FUNCTION_vqsrv__();
@@ -16,9 +14,7 @@ int main() {
   // Start-up of the data-access layer on the main thread.
   const HRESULT hr = CoInitialize(nullptr);
   if (hr != 0) return hr;
-#if VQ_HAVE_ADO
   AdoRegisterClasses();
-#endif
 
   try {
     VQ_TServer server;

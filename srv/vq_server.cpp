@@ -32,17 +32,11 @@ void VQ_TServer::HandleRequest(const ZR_TDict& request, ZR_TAny& reply) {
   const ZR_TString& name = ZR_Fetch<ZR_TString>(request, "M", "ZR_TString");
   DBG_Type(1, ZR_TString("Process ") + name);
   if (name == "open") {
-#if VQ_HAVE_DB_COMMANDS
     CommandOpen(request, reply);
-#endif
   } else if (name == "query") {
-#if VQ_HAVE_DB_COMMANDS
     CommandQuery(request, reply);
-#endif
   } else if (name == "querydbg") {
-#if VQ_HAVE_DB_COMMANDS
     CommandQueryDbg(request, reply);
-#endif
   } else if (name == "extr") {
     CommandExtr(request, reply);
   } else if (name == "elem") {

@@ -100,7 +100,7 @@ HRESULT FormatDate(DATE value, std::string* out) {
   unsigned month, mday;
   CivilFromDays(day - 25569, &year, &month, &mday);  // 1899-12-30 is day -25569
   if (year < 100 || year > 9999) return DISP_E_OVERFLOW;
-  char buf[32];
+  char buf[64];
   int n = std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u", year, month, mday);
   if (seconds != 0) {
     std::snprintf(buf + n, sizeof buf - n, " %02lld:%02lld:%02lld", seconds / 3600,

@@ -51,7 +51,7 @@ int Precision(double v) {
 }  // namespace
 
 std::string FormatDouble(double v) {
-  char format[12];
+  char format[16];  // "%.<int>g" always fits
   std::snprintf(format, sizeof format, "%%.%dg", Precision(v));
   CNumericLocale c_locale;
   const int n = std::snprintf(nullptr, 0, format, v);
