@@ -8,7 +8,7 @@ PKGS=(
   libboost-dev rapidjson-dev
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev
-  postgresql curl wrk
+  postgresql curl wrk nginx time
 )
 
 missing=()
