@@ -5,7 +5,7 @@ set -euo pipefail
 
 PKGS=(
   cmake g++ make pkg-config
-  libboost-dev rapidjson-dev
+  libboost-dev libboost-program-options-dev rapidjson-dev
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev
   postgresql curl wrk nginx time
