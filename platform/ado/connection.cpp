@@ -7,6 +7,7 @@
 #include <mutex>
 #include <new>
 
+#include "platform/ado/connection_pool.h"
 #include "platform/ado/errors.h"
 #include "platform/ado/failure.h"
 #include "platform/ado/odbc_environment.h"
@@ -105,6 +106,35 @@ HRESULT AdoConnection::Connect(const std::u16string& text) {
   if (IsOpen()) return adErrObjectOpen;
   SetDiagnostics({});
   if (text.size() > 32767) return adErrInvalidArgument;  // ODBC takes a 16-bit length
+  ConnectionPool& pool = ConnectionPool::Process();
+  if (pool.Enabled()) {
+    const SQLHDBC reused = pool.Take(text);
+    if (reused != SQL_NULL_HDBC) {
+      dbc_ = reused;
+      pool_key_ = text;
+      reused_unproven_ = true;
+      broken_ = false;
+      return S_OK;
+    }
+  }
+  return ConnectFresh(text);
+}
+
+HRESULT AdoConnection::Reconnect() {
+  if (!IsOpen()) return adErrObjectClosed;
+  const std::u16string text = pool_key_;
+  ConnectionPool::Discard(dbc_);
+  dbc_ = SQL_NULL_HDBC;
+  SetDiagnostics({});
+  return ConnectFresh(text);
+}
+
+void AdoConnection::StatementDone(const DiagList& records) {
+  reused_unproven_ = false;
+  if (HasConnectionFailure(records)) broken_ = true;
+}
+
+HRESULT AdoConnection::ConnectFresh(const std::u16string& text) {
   SQLHENV env = OdbcEnvironment();
   if (env == SQL_NULL_HENV) return E_OUTOFMEMORY;
   Utf8CharsetScope charset;
@@ -135,14 +165,22 @@ HRESULT AdoConnection::Connect(const std::u16string& text) {
     return E_FAIL;
   }
   dbc_ = dbc;
+  pool_key_ = text;
+  reused_unproven_ = false;
+  broken_ = false;
   return S_OK;
 }
 
 void AdoConnection::Disconnect() {
   if (dbc_ == SQL_NULL_HDBC) return;
-  SQLDisconnect(dbc_);
-  SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+  ConnectionPool& pool = ConnectionPool::Process();
+  if (pool.Enabled() && !broken_) {
+    pool.Give(pool_key_, dbc_);
+  } else {
+    ConnectionPool::Discard(dbc_);
+  }
   dbc_ = SQL_NULL_HDBC;
+  reused_unproven_ = false;
 }
 
 HRESULT AdoConnection::Close() {

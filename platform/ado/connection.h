@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/ado/ado.h"
+#include "platform/ado/ado_settings.h"
 #include "platform/ado/diagnostics.h"
 #include "platform/ado/dispatch_object.h"
 
@@ -32,7 +33,18 @@ class AdoConnection final : public DispatchObject<_Connection> {
   // Opens the ODBC connection from text without touching the thread's error
   // information; the diagnostics go into Errors. E_FAIL when the driver
   // refuses, E_OUTOFMEMORY when no handle can be made.
+  // With pooling on, an idle pooled connection opened from the same text is
+  // taken instead when there is one.
   HRESULT Connect(const std::u16string& text);
+  // True while the ODBC connection came from the pool and no statement has
+  // yet shown it to be alive.
+  bool ReusedUnproven() const { return reused_unproven_; }
+  // Drops the ODBC connection (it is not pooled again) and opens a fresh one
+  // from the same text, bypassing the pool.
+  HRESULT Reconnect();
+  // Records how a statement ended: a connection failure (SQLSTATE 08xxx)
+  // keeps the connection out of the pool.
+  void StatementDone(const DiagList& records);
   bool IsOpen() const { return dbc_ != SQL_NULL_HDBC; }
   SQLHDBC Handle() const { return dbc_; }
   LONG CommandTimeout() const { return command_timeout_; }
@@ -46,10 +58,14 @@ class AdoConnection final : public DispatchObject<_Connection> {
 
  private:
   void Disconnect();
+  HRESULT ConnectFresh(const std::u16string& text);
 
   std::u16string connection_string_;
   SQLHDBC dbc_ = SQL_NULL_HDBC;
-  LONG command_timeout_ = kAdoDefaultCommandTimeout;
+  std::u16string pool_key_;        // the text the open ODBC connection was made from
+  bool reused_unproven_ = false;
+  bool broken_ = false;            // a statement saw the connection fail
+  LONG command_timeout_ = DefaultCommandTimeout();
   SharedDiagList diagnostics_ = std::make_shared<const DiagList>();
 };
 

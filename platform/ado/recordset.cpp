@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "platform/ado/connection_pool.h"
 #include "platform/ado/failure.h"
 #include "platform/ado/fields.h"
 #include "platform/ado/statement.h"
@@ -100,6 +101,18 @@ HRESULT AdoRecordset::Open(VARIANT source, VARIANT active_connection, LONG curso
     const std::u16string sql(source.bstrVal, SysStringLen(source.bstrVal));
     StatementResult result =
         RunStatement(connection->Handle(), sql, connection->CommandTimeout(), max_records_, rows.get());
+    if (!result.ok && connection->ReusedUnproven() &&
+        (HasConnectionFailure(result.diagnostics) || ConnectionDead(connection->Handle()))) {
+      // A pooled connection died while it lay idle (the server restarted,
+      // a network cut): the statement never ran, so run it once more on a
+      // fresh connection.
+      const HRESULT reconnected = connection->Reconnect();
+      if (reconnected == E_FAIL) return DriverFail(IID_Recordset15, kRecordsetSource, connection->Diagnostics());
+      if (FAILED(reconnected)) return RsFail(reconnected);
+      rows = std::make_unique<RowStore>();
+      result = RunStatement(connection->Handle(), sql, connection->CommandTimeout(), max_records_, rows.get());
+    }
+    connection->StatementDone(result.diagnostics);
     connection->SetDiagnostics(result.diagnostics);
     if (result.out_of_memory) return RsFail(E_OUTOFMEMORY);
     if (!result.ok) return DriverFail(IID_Recordset15, kRecordsetSource, result.diagnostics);

@@ -1,0 +1,47 @@
+#include "platform/ado/ado_settings.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/ado/ado.h"
+
+namespace zado {
+
+bool ParseSetting(const char* text, long long max, long long* value) {
+  if (!text || *text < '0' || *text > '9') return false;
+  errno = 0;
+  char* end = nullptr;
+  const long long v = std::strtoll(text, &end, 10);
+  if (errno != 0 || *end != '\0' || v < 0 || v > max) return false;
+  *value = v;
+  return true;
+}
+
+PoolSettings PoolSettingsFromEnvironment() {
+  PoolSettings s;
+  long long v = 0;
+  if (ParseSetting(std::getenv("VQ_ADO_POOL"), 1, &v)) s.enabled = v == 1;
+  if (ParseSetting(std::getenv("VQ_ADO_POOL_MAX"), 100000, &v)) s.max_total = static_cast<size_t>(v);
+  s.max_per_key = std::min<size_t>(s.max_per_key, s.max_total);
+  if (s.max_total == 0) s.enabled = false;
+  if (ParseSetting(std::getenv("VQ_ADO_POOL_IDLE_MS"), 24LL * 3600 * 1000, &v))
+    s.idle_timeout = std::chrono::milliseconds(v);
+  return s;
+}
+
+const PoolSettings& ProcessPoolSettings() {
+  static const PoolSettings settings = PoolSettingsFromEnvironment();
+  return settings;
+}
+
+LONG DefaultCommandTimeout() {
+  static const LONG seconds = [] {
+    long long v = 0;
+    return ParseSetting(std::getenv("VQ_ADO_COMMAND_TIMEOUT"), 24 * 3600, &v) ? static_cast<LONG>(v)
+                                                                               : kAdoDefaultCommandTimeout;
+  }();
+  return seconds;
+}
+
+}  // namespace zado

@@ -1,0 +1,180 @@
+// The connection pool on SQLite: reuse by connection string, bounds, idle
+// expiry, the reset of a handed-back connection, and settings parsing.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "platform/ado/connection_pool.h"
+#include "platform/ado/odbc_environment.h"
+#include "tests/platform/ado/ado_test_util.h"
+#include "tests/support/odbc_env.h"
+
+namespace adotest {
+namespace {
+
+using zado::ConnectionPool;
+using zado::PoolSettings;
+
+std::u16string PoolDsn() {
+  static const std::string dsn = vqtest::AddSqliteDsn("vq_pool", "CREATE TABLE t(x integer);");
+  return U16("DSN=" + dsn);
+}
+
+SQLHDBC RawConnect(const std::u16string& text) {
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  EXPECT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, zado::OdbcEnvironment(), &dbc)));
+  std::u16string in = text;
+  EXPECT_TRUE(SQL_SUCCEEDED(SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR*>(in.data()),
+                                              static_cast<SQLSMALLINT>(in.size()), nullptr, 0, nullptr,
+                                              SQL_DRIVER_NOPROMPT)));
+  return dbc;
+}
+
+bool Exec(SQLHDBC dbc, const char16_t* sql) {
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt))) return false;
+  std::u16string text = sql;
+  const SQLRETURN rc = SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(text.data()), SQL_NTS);
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+  return SQL_SUCCEEDED(rc);
+}
+
+long CountRows(SQLHDBC dbc) {
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  EXPECT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt)));
+  std::u16string text = u"SELECT count(*) FROM t";
+  SQLINTEGER n = -1;
+  EXPECT_TRUE(SQL_SUCCEEDED(SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(text.data()), SQL_NTS)));
+  EXPECT_TRUE(SQL_SUCCEEDED(SQLFetch(stmt)));
+  EXPECT_TRUE(SQL_SUCCEEDED(SQLGetData(stmt, 1, SQL_C_SLONG, &n, sizeof n, nullptr)));
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+  return n;
+}
+
+TEST(ConnectionPool, ReusesByConnectionStringWithinBounds) {
+  const std::u16string key = PoolDsn();
+  const std::u16string other = key + u";Timeout=1000";
+  PoolSettings s;
+  s.max_total = 3;
+  s.max_per_key = 2;
+  ConnectionPool pool(s);
+  EXPECT_TRUE(pool.Take(key) == SQL_NULL_HDBC);
+
+  SQLHDBC a = RawConnect(key);
+  pool.Give(key, a);
+  EXPECT_EQ(pool.IdleCount(key), 1u);
+  EXPECT_TRUE(pool.Take(other) == SQL_NULL_HDBC) << "another text is another key";
+  SQLHDBC again = pool.Take(key);
+  EXPECT_EQ(again, a);
+  EXPECT_TRUE(Exec(again, u"SELECT 1"));
+  EXPECT_EQ(pool.IdleCount(), 0u);
+
+  // Per key at most two; in all at most three.
+  pool.Give(key, again);
+  pool.Give(key, RawConnect(key));
+  pool.Give(key, RawConnect(key));
+  EXPECT_EQ(pool.IdleCount(key), 2u);
+  pool.Give(other, RawConnect(other));
+  pool.Give(other, RawConnect(other));
+  EXPECT_EQ(pool.IdleCount(other), 1u);
+  EXPECT_EQ(pool.IdleCount(), 3u);
+  pool.Clear();
+  EXPECT_EQ(pool.IdleCount(), 0u);
+  EXPECT_TRUE(pool.Take(key) == SQL_NULL_HDBC);
+}
+
+TEST(ConnectionPool, IdleConnectionsExpireAndAPoolOffKeepsNothing) {
+  const std::u16string key = PoolDsn();
+  PoolSettings s;
+  s.idle_timeout = std::chrono::milliseconds(50);
+  ConnectionPool pool(s);
+  pool.Give(key, RawConnect(key));
+  EXPECT_EQ(pool.IdleCount(), 1u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  EXPECT_TRUE(pool.Take(key) == SQL_NULL_HDBC);
+  EXPECT_EQ(pool.IdleCount(), 0u);
+
+  s.enabled = false;
+  ConnectionPool off(s);
+  off.Give(key, RawConnect(key));
+  EXPECT_EQ(off.IdleCount(), 0u);
+  EXPECT_TRUE(off.Take(key) == SQL_NULL_HDBC);
+}
+
+TEST(ConnectionPool, HandedBackConnectionIsRolledBackWithAutocommitOn) {
+  const std::u16string key = PoolDsn();
+  ConnectionPool pool(PoolSettings{});
+  SQLHDBC dbc = RawConnect(key);
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT,
+                                               reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)));
+  ASSERT_TRUE(Exec(dbc, u"INSERT INTO t VALUES (42)"));
+  EXPECT_EQ(CountRows(dbc), 1);
+  pool.Give(key, dbc);
+
+  SQLHDBC reused = pool.Take(key);
+  ASSERT_EQ(reused, dbc);
+  SQLUINTEGER autocommit = SQL_AUTOCOMMIT_OFF;
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLGetConnectAttrW(reused, SQL_ATTR_AUTOCOMMIT, &autocommit, sizeof autocommit, nullptr)));
+  EXPECT_EQ(autocommit, static_cast<SQLUINTEGER>(SQL_AUTOCOMMIT_ON));
+  EXPECT_EQ(CountRows(reused), 0) << "the open transaction was rolled back";
+  // The database is not locked by a leftover transaction.
+  SQLHDBC second = RawConnect(key);
+  EXPECT_TRUE(Exec(second, u"INSERT INTO t VALUES (1)"));
+  EXPECT_TRUE(Exec(second, u"DELETE FROM t"));
+  ConnectionPool::Discard(second);
+  ConnectionPool::Discard(reused);
+}
+
+TEST(ConnectionPool, ConnectionObjectsReuseAndStartWithEmptyErrors) {
+  const std::u16string key = PoolDsn();
+  ComScope com;
+  ConnectionPool& pool = ConnectionPool::Process();
+  ASSERT_TRUE(pool.Enabled()) << "the tests run with the pool on";
+  pool.Clear();
+  for (int round = 0; round < 2; ++round) {
+    Ptr<_Connection> c;
+    *c.Out() = NewConnection();
+    BSTR text = SysAllocStringLen(key.data(), static_cast<UINT>(key.size()));
+    ASSERT_EQ(c->Open(text, nullptr, nullptr, 0), S_OK);
+    SysFreeString(text);
+    EXPECT_EQ(pool.IdleCount(key), 0u) << "round " << round << ": the idle one was taken";
+    Ptr<Errors> errors;
+    ASSERT_EQ(c->get_Errors(errors.Out()), S_OK);
+    LONG count = -1;
+    ASSERT_EQ(errors->get_Count(&count), S_OK);
+    EXPECT_EQ(count, 0);
+    ASSERT_EQ(c->Close(), S_OK);
+    EXPECT_EQ(pool.IdleCount(key), 1u);
+    LONG state = -1;
+    ASSERT_EQ(c->get_State(&state), S_OK);
+    EXPECT_EQ(state, adStateClosed);
+  }
+  // A failed statement on a reused connection still reports as before.
+  Ptr<_Recordset> rs;
+  *rs.Out() = NewRecordset();
+  EXPECT_EQ(OpenRecordset(rs.get(), "SELECT * FROM no_such_table", U8(key)), E_FAIL);
+  EXPECT_NE(TakeErrorInfo().find("no_such_table"), std::string::npos);
+  pool.Clear();
+}
+
+TEST(AdoSettings, WholeNumbersInRangeOnly) {
+  long long v = -1;
+  EXPECT_TRUE(zado::ParseSetting("0", 10, &v));
+  EXPECT_EQ(v, 0);
+  EXPECT_TRUE(zado::ParseSetting("10", 10, &v));
+  EXPECT_EQ(v, 10);
+  v = 7;
+  EXPECT_FALSE(zado::ParseSetting("11", 10, &v));
+  EXPECT_FALSE(zado::ParseSetting("-1", 10, &v));
+  EXPECT_FALSE(zado::ParseSetting(" 1", 10, &v));
+  EXPECT_FALSE(zado::ParseSetting("1x", 10, &v));
+  EXPECT_FALSE(zado::ParseSetting("", 10, &v));
+  EXPECT_FALSE(zado::ParseSetting(nullptr, 10, &v));
+  EXPECT_FALSE(zado::ParseSetting("99999999999999999999999", 10, &v));
+  EXPECT_EQ(v, 7);
+}
+
+}  // namespace
+}  // namespace adotest
