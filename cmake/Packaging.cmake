@@ -9,6 +9,11 @@
 
 include(GNUInstallDirs)
 
+# Installing and packaging take what is built; they do not build the whole
+# tree first (`make install` and `make package` build before they run). This
+# keeps cpack from starting a full build, e.g. from inside the test suite.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
 set(VQ_CONTRIB_DIR ${PROJECT_SOURCE_DIR}/contrib)
 set(VQ_SHARE_DIR ${CMAKE_INSTALL_DATADIR}/vqsrv)
 set(VQ_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/vqsrv)
