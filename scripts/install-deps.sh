@@ -9,6 +9,7 @@ PKGS=(
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev
   postgresql curl wrk nginx time
+  haproxy dpkg-dev
 )
 
 missing=()
