@@ -43,8 +43,11 @@ fuzz: deps
 soak: deps
 	@bash scripts/soak.sh
 
+# make install [PREFIX=/usr] [DESTDIR=/tmp/root]; the default prefix is
+# CMake's (/usr/local). The units always point at the installed binary.
 install: build
-	cmake --install $(BUILD)
+	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
+# The Debian package (prefix /usr) is written to $(BUILD)/vqsrv_<version>_<arch>.deb.
 package: build
 	cd $(BUILD) && cpack -G DEB
