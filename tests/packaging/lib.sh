@@ -49,10 +49,11 @@ free_port() {
 }
 
 # Starts a command in the background, output to a log file; remembers it
-# for the cleanup. Sets VQ_LAST_PID.
+# for the cleanup. Sets VQ_LAST_PID. The time limit ends it even when this
+# shell is killed without running its cleanup (a CTest time-out).
 start_bg() {
   local log=$1; shift
-  "$@" >"$log" 2>&1 &
+  timeout -k 5 100 "$@" >"$log" 2>&1 &
   VQ_LAST_PID=$!
   VQ_PIDS+=("$VQ_LAST_PID")
 }
