@@ -90,6 +90,11 @@ class ZRM_TServer : public ZR_TObject {
 // Number of the request the calling thread is running (0 outside a request).
 uint64_t ZRM_CurrentRequestNumber();
 
+// Counts one error for GET /metrics. kind "db" with an HRESULT feeds
+// vqsrv_db_errors_total{hresult="0x80004005"}; other kinds (letters, digits,
+// '_') are counted under vqsrv_errors_total{kind,code}. Thread-safe.
+void ZRM_CountError(const char* kind, uint32_t code);
+
 // Module initialisation of the middleware: non-zero once the module is
 // ready; a call after a failure tries again.
 extern "C" bool __ZR_INITIALIZATION_FUNCTION_VERArid__();

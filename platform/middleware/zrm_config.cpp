@@ -72,6 +72,22 @@ ZRM_Config ZRM_ParseConfig(const ZRM_EnvLookup& env) {
   if (const char* v = env("ZRM_MAX_BODY"))
     c.max_body = ParseNumber("ZRM_MAX_BODY", v, 1, uint64_t{1} << 30);
   if (const char* v = env("ZRM_TOKEN")) c.token = v;
+  constexpr uint64_t kDay = 86400000;
+  if (const char* v = env("ZRM_READ_TIMEOUT_MS"))
+    c.read_timeout_ms = static_cast<uint32_t>(ParseNumber("ZRM_READ_TIMEOUT_MS", v, 1, kDay));
+  if (const char* v = env("ZRM_IDLE_TIMEOUT_MS"))
+    c.idle_timeout_ms = static_cast<uint32_t>(ParseNumber("ZRM_IDLE_TIMEOUT_MS", v, 1, kDay));
+  if (const char* v = env("ZRM_MAX_CONNECTIONS"))
+    c.max_connections =
+        static_cast<uint32_t>(ParseNumber("ZRM_MAX_CONNECTIONS", v, 1, 1000000));
+  if (const char* v = env("ZRM_MAX_REPLY"))
+    c.max_reply = ParseNumber("ZRM_MAX_REPLY", v, 1024, uint64_t{1} << 40);
+  if (const char* v = env("ZRM_MAX_HEADER"))
+    c.max_header = static_cast<uint32_t>(ParseNumber("ZRM_MAX_HEADER", v, 256, 1 << 20));
+  if (const char* v = env("ZRM_DRAIN_TIMEOUT_MS"))
+    c.drain_timeout_ms = static_cast<uint32_t>(ParseNumber("ZRM_DRAIN_TIMEOUT_MS", v, 1, kDay));
+  if (const char* v = env("ZRM_METRICS_PUBLIC"))
+    c.metrics_public = ParseNumber("ZRM_METRICS_PUBLIC", v, 0, 1) == 1;
   return c;
 }
 

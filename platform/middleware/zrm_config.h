@@ -13,6 +13,15 @@ struct ZRM_Config {
   std::string trace_path;                 // empty: standard error
   uint64_t max_body = 1048576;            // bytes
   std::string token;                      // empty: no authorisation asked
+  // Limits: every one has a default that keeps a busy or hostile client
+  // from holding the process's memory, threads or descriptors.
+  uint32_t read_timeout_ms = 10000;       // a request's header and body, from its first byte
+  uint32_t idle_timeout_ms = 60000;       // keep-alive connection with no request under way
+  uint32_t max_connections = 1024;        // open at once; past it: 503 and close
+  uint64_t max_reply = uint64_t{256} << 20;  // reply body bytes; past it: 500
+  uint32_t max_header = 16384;            // request line and header bytes; past it: 431
+  uint32_t drain_timeout_ms = 10000;      // running requests answered within this after a stop
+  bool metrics_public = false;            // /metrics and /readyz without the token
 };
 
 // Looks a variable up; null when it is not set.

@@ -7,6 +7,7 @@
 #include <typeinfo>
 
 #include "platform/middleware/zrm.h"
+#include "platform/middleware/zrm_metrics.h"
 #include "platform/types/zr_json.h"
 
 namespace {
@@ -44,6 +45,13 @@ void ZRM_ErrorBody(std::string_view type, std::string_view message, std::string&
 }
 
 unsigned ZRM_RunRequest(ZRM_TServer& server, std::string_view body, std::string& out) {
+  std::string command;
+  return ZRM_RunRequest(server, body, out, command);
+}
+
+unsigned ZRM_RunRequest(ZRM_TServer& server, std::string_view body, std::string& out,
+                        std::string& command) {
+  command.assign("other");
   try {
     ZR_TAny request;
     try {
@@ -56,6 +64,8 @@ unsigned ZRM_RunRequest(ZRM_TServer& server, std::string_view body, std::string&
       return Fail(400, "BadRequest",
                   std::string("request body must be a JSON object, not ") + request.KindName(),
                   out);
+    if (const ZR_TAny* m = dict->Find("M"); m != nullptr && m->AsString() != nullptr)
+      command.assign(ZRM_CommandLabel(&m->AsString()->Utf8()));
     ZR_TAny reply;
     try {
       server.HandleRequest(*dict, reply);

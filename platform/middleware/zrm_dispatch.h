@@ -17,3 +17,7 @@ std::string ZRM_Demangle(const char* mangled);
 // Returns the status: 200, 400 (bad body or ZR_EException) or 500 (any
 // other exception). Never throws.
 unsigned ZRM_RunRequest(ZRM_TServer& server, std::string_view body, std::string& out);
+// The same, and sets command to the metrics label of the request's "M"
+// ("other" when the body has none usable).
+unsigned ZRM_RunRequest(ZRM_TServer& server, std::string_view body, std::string& out,
+                        std::string& command);

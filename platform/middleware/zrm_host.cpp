@@ -2,11 +2,17 @@
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/ip/address.hpp>
-#include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/asio/write.hpp>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <vector>
 
 #include "platform/middleware/zrm_dispatch.h"
+#include "platform/middleware/zrm_metrics.h"
 #include "platform/middleware/zrm_session.h"
 #include "platform/middleware/zrm_trace.h"
 #include "platform/types/zr.h"
@@ -23,15 +29,61 @@ std::weak_ptr<ZRM_Host> g_host;
 
 std::atomic<uint64_t> g_request_counter{0};
 
-// Running requests are answered within this time after a stop.
-constexpr std::chrono::seconds kDrainLimit{10};
-
 std::string AddressText(const std::string& host, uint16_t port) {
   const bool v6 = host.find(':') != std::string::npos;
   return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
+// A connection past ZRM_MAX_CONNECTIONS: answered 503 and closed. Whatever
+// the client sent is read and dropped for a moment first, so closing does
+// not reset the connection before the client has read the answer.
+struct Refusal : std::enable_shared_from_this<Refusal> {
+  Refusal(tcp::socket s, asio::any_io_executor ex) : socket(std::move(s)), timer(ex) {}
+  tcp::socket socket;
+  asio::steady_timer timer;
+  std::string answer;
+  char sink[4096];
+
+  void Start() {
+    std::string body;
+    ZRM_ErrorBody("ServiceUnavailable", "too many connections; try again later", body);
+    answer = "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\n"
+             "Content-Length: " + std::to_string(body.size()) +
+             "\r\nConnection: close\r\n\r\n" + body;
+    ZRM_MetricsResponse(503);
+    asio::async_write(socket, asio::buffer(answer),
+                      [self = shared_from_this()](boost::system::error_code ec, size_t n) {
+                        ZRM_MetricsSent(n);
+                        boost::system::error_code ignored;
+                        if (ec) {
+                          self->socket.close(ignored);
+                          return;
+                        }
+                        self->socket.shutdown(tcp::socket::shutdown_send, ignored);
+                        self->timer.expires_after(std::chrono::milliseconds(500));
+                        self->timer.async_wait([self](boost::system::error_code) {
+                          boost::system::error_code ignored;
+                          self->socket.close(ignored);
+                        });
+                        self->Drop();
+                      });
+  }
+  void Drop() {
+    socket.async_read_some(asio::buffer(sink),
+                           [self = shared_from_this()](boost::system::error_code ec, size_t) {
+                             if (!ec) return self->Drop();
+                             self->timer.cancel();
+                           });
+  }
+};
+
 }  // namespace
+
+int64_t ZRM_NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 std::shared_ptr<ZRM_Host> ZRM_Host::Attach(const std::string& name, ZRM_TServer* server) {
   std::lock_guard<std::mutex> lock(g_host_mutex);
@@ -44,7 +96,9 @@ std::shared_ptr<ZRM_Host> ZRM_Host::Attach(const std::string& name, ZRM_TServer*
   std::lock_guard<std::mutex> routes(host->routes_mutex_);
   if (host->routes_.count(name) != 0)
     throw ZR_EException("cannot bind service \"" + name + "\": the name is bound already");
-  host->routes_.emplace(name, Route{server});
+  auto route = std::make_unique<Route>();
+  route->server = server;
+  host->routes_.emplace(name, std::move(route));
   return host;
 }
 
@@ -52,13 +106,14 @@ void ZRM_Host::Detach(const std::string& name) {
   std::unique_lock<std::mutex> lock(routes_mutex_);
   auto it = routes_.find(name);
   if (it == routes_.end()) return;
-  it->second.closing = true;
-  routes_cv_.wait(lock, [&] { return it->second.running == 0; });
+  Route& route = *it->second;
+  route.closing = true;
+  routes_cv_.wait(lock, [&] { return route.running.load() == 0; });
   routes_.erase(it);
 }
 
 ZRM_Host::ZRM_Host(const ZRM_Config& config, const std::string& first_name)
-    : config_(config), pool_(config.threads) {
+    : config_(config), io_(static_cast<int>(config.threads)) {
   const std::string where = AddressText(config.listen_host, config.listen_port);
   auto fail = [&](const std::string& reason) {
     throw ZR_EException("cannot bind service \"" + first_name + "\" to " + where + ": " +
@@ -67,7 +122,7 @@ ZRM_Host::ZRM_Host(const ZRM_Config& config, const std::string& first_name)
   boost::system::error_code ec;
   asio::ip::address address = asio::ip::make_address(config.listen_host, ec);
   if (ec) {
-    tcp::resolver resolver(io_);
+    tcp::resolver resolver(control_);
     auto results = resolver.resolve(config.listen_host, "", ec);
     if (ec || results.empty()) fail(ec ? ec.message() : "host not found");
     address = results.begin()->endpoint().address();
@@ -85,7 +140,6 @@ ZRM_Host::ZRM_Host(const ZRM_Config& config, const std::string& first_name)
 ZRM_Host::~ZRM_Host() {
   boost::system::error_code ec;
   acceptor_.close(ec);
-  pool_.join();
 }
 
 std::string ZRM_Host::ListenAddress() const {
@@ -95,102 +149,139 @@ std::string ZRM_Host::ListenAddress() const {
   return AddressText(ep.address().to_string(), ep.port());
 }
 
-ZRM_TServer* ZRM_Host::Acquire(std::string_view name) {
+ZRM_Host::Route* ZRM_Host::Acquire(std::string_view name) {
   std::lock_guard<std::mutex> lock(routes_mutex_);
   auto it = routes_.find(name);
-  if (it == routes_.end() || it->second.closing) return nullptr;
-  ++it->second.running;
-  return it->second.server;
+  if (it == routes_.end() || it->second->closing) return nullptr;
+  it->second->running.fetch_add(1, std::memory_order_relaxed);
+  return it->second.get();
 }
 
-void ZRM_Host::Release(ZRM_TServer* server) {
-  std::lock_guard<std::mutex> lock(routes_mutex_);
-  for (auto& [name, route] : routes_) {
-    if (route.server == server) {
-      if (--route.running == 0 && route.closing) routes_cv_.notify_all();
-      return;
-    }
+void ZRM_Host::Release(Route* route) {
+  if (route->running.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    // Rare: someone may be waiting in Detach.
+    std::lock_guard<std::mutex> lock(routes_mutex_);
+    if (route->closing) routes_cv_.notify_all();
   }
 }
 
-void ZRM_Host::NoteRequest() {
-  last_request_ = std::chrono::steady_clock::now();
+uint64_t ZRM_Host::BeginRequest(int64_t now_ns) {
+  in_flight_.fetch_add(1, std::memory_order_relaxed);
+  last_request_ns_.store(now_ns, std::memory_order_relaxed);
+  return g_request_counter.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
-void ZRM_Host::Dispatch(ZRM_TServer* server, std::string body,
-                        std::function<void(unsigned, std::string)> done) {
-  const uint64_t number = ++g_request_counter;
-  ++in_flight_;
-  // The guard keeps the loop alive until the answer is back on it.
-  asio::post(pool_, [this, server, number, body = std::move(body), done = std::move(done),
-                     guard = asio::make_work_guard(io_)]() mutable {
-    std::string out;
-    unsigned status;
-    {
-      ZRM_RequestNumberScope scope(number);
-      status = ZRM_RunRequest(*server, body, out);
-    }
-    Release(server);
-    asio::post(io_, [this, status, out = std::move(out), done = std::move(done)]() mutable {
-      --in_flight_;
-      done(status, std::move(out));
-    });
-    guard.reset();
-  });
-}
+void ZRM_Host::EndRequest() { in_flight_.fetch_sub(1, std::memory_order_relaxed); }
 
 void ZRM_Host::SessionClosed(ZRM_Session* session, const ZRM_TSocket& socket) {
-  sessions_.erase(session);
-  if (hooks_ && hooks_->connection_dropped) hooks_->connection_dropped(socket);
-  if (draining_ && sessions_.empty()) drain_timer_.cancel();
+  bool empty;
+  {
+    std::lock_guard<std::mutex> lock(sessions_mutex_);
+    sessions_.erase(session);
+    empty = sessions_.empty();
+  }
+  {
+    std::lock_guard<std::mutex> lock(hooks_mutex_);
+    if (hooks_ && hooks_->connection_dropped) hooks_->connection_dropped(socket);
+  }
+  if (empty && Draining()) asio::post(control_, [this] { CheckDrained(); });
+}
+
+void ZRM_Host::ForEachSession(const std::function<void(const std::shared_ptr<ZRM_Session>&)>& f) {
+  std::vector<std::shared_ptr<ZRM_Session>> open;
+  {
+    std::lock_guard<std::mutex> lock(sessions_mutex_);
+    open.reserve(sessions_.size());
+    for (auto& [raw, weak] : sessions_)
+      if (auto s = weak.lock()) open.push_back(std::move(s));
+  }
+  for (const auto& s : open) f(s);
 }
 
 void ZRM_Host::StartAccept() {
   accepting_ = true;
-  acceptor_.async_accept([this](boost::system::error_code ec, tcp::socket socket) {
-    if (!accepting_ || draining_) return;
+  acceptor_.async_accept(asio::make_strand(io_), [this](boost::system::error_code ec,
+                                                        tcp::socket socket) {
+    if (!accepting_ || Draining()) return;
     if (ec) {
       if (ec == asio::error::operation_aborted) return;
       // Out of descriptors and the like: try again a little later.
       retry_timer_.expires_after(std::chrono::milliseconds(50));
       retry_timer_.async_wait([this](boost::system::error_code ec) {
-        if (!ec && accepting_ && !draining_) StartAccept();
+        if (!ec && accepting_ && !Draining()) StartAccept();
       });
       return;
     }
-    auto session = std::make_shared<ZRM_Session>(*this, std::move(socket), next_socket_id_++);
-    sessions_.insert(session.get());
-    if (hooks_ && hooks_->connection_added) hooks_->connection_added(session->Socket());
-    session->Start();
+    std::shared_ptr<ZRM_Session> session;
+    {
+      std::lock_guard<std::mutex> lock(sessions_mutex_);
+      if (sessions_.size() < config_.max_connections) {
+        session = std::make_shared<ZRM_Session>(*this, std::move(socket), next_socket_id_++);
+        sessions_.emplace(session.get(), session);
+      }
+    }
+    if (!session) {
+      auto ex = socket.get_executor();
+      std::make_shared<Refusal>(std::move(socket), ex)->Start();
+      return StartAccept();
+    }
+    {
+      std::lock_guard<std::mutex> lock(hooks_mutex_);
+      if (hooks_ && hooks_->connection_added) hooks_->connection_added(session->Socket());
+    }
+    asio::post(session->Executor(), [session] { session->Start(); });
     StartAccept();
   });
 }
 
 void ZRM_Host::ArmIdleTimer() {
   if (idle_timeout_ms_ < 0) return;
-  const auto limit = std::chrono::milliseconds(idle_timeout_ms_);
-  idle_timer_.expires_at(last_request_ + limit);
+  const int64_t limit = int64_t{idle_timeout_ms_} * 1000000;
+  const int64_t last = last_request_ns_.load(std::memory_order_relaxed);
+  idle_timer_.expires_after(std::chrono::nanoseconds(last + limit - ZRM_NowNs()));
   idle_timer_.async_wait([this, limit](boost::system::error_code ec) {
-    if (ec || draining_) return;
-    const auto now = std::chrono::steady_clock::now();
-    if (in_flight_ == 0 && now - last_request_ >= limit) return BeginDrain();
-    if (in_flight_ != 0) last_request_ = now;
+    if (ec || Draining()) return;
+    const int64_t now = ZRM_NowNs();
+    const bool busy = in_flight_.load(std::memory_order_relaxed) != 0;
+    if (!busy && now - last_request_ns_.load(std::memory_order_relaxed) >= limit)
+      return BeginDrain();
+    if (busy) last_request_ns_.store(now, std::memory_order_relaxed);
     ArmIdleTimer();
+  });
+}
+
+void ZRM_Host::ArmSweep() {
+  // A quarter of the shortest limit, within 10 ms to 250 ms: deadlines are
+  // kept to within that much without a timer per connection and request.
+  uint32_t tick = std::min(config_.read_timeout_ms, config_.idle_timeout_ms) / 4;
+  tick = std::clamp<uint32_t>(tick, 10, 250);
+  sweep_timer_.expires_after(std::chrono::milliseconds(tick));
+  sweep_timer_.async_wait([this](boost::system::error_code ec) {
+    if (ec) return;
+    const int64_t now = ZRM_NowNs();
+    ForEachSession([now](const std::shared_ptr<ZRM_Session>& s) {
+      if (s->Overdue(now)) asio::post(s->Executor(), [s] { s->Expire(); });
+    });
+    ArmSweep();
   });
 }
 
 void ZRM_Host::WaitSignal() {
   signals_->async_wait([this](boost::system::error_code ec, int signo) {
-    if (ec || draining_) return;
-    const bool consumed = hooks_ && hooks_->handle_event && hooks_->handle_event(signo);
-    const bool may_exit = !hooks_ || !hooks_->allow_exit || hooks_->allow_exit();
+    if (ec || Draining()) return;
+    bool consumed, may_exit;
+    {
+      std::lock_guard<std::mutex> lock(hooks_mutex_);
+      consumed = hooks_ && hooks_->handle_event && hooks_->handle_event(signo);
+      may_exit = !hooks_ || !hooks_->allow_exit || hooks_->allow_exit();
+    }
     if (!consumed && may_exit) return BeginDrain();
     WaitSignal();
   });
 }
 
 void ZRM_Host::BeginDrain() {
-  if (draining_) return;
+  if (Draining()) return;
   draining_ = true;
   accepting_ = false;
   boost::system::error_code ec;
@@ -198,22 +289,40 @@ void ZRM_Host::BeginDrain() {
   idle_timer_.cancel();
   retry_timer_.cancel();
   if (signals_) signals_->cancel(ec);
-  // Close() changes the set: walk a copy.
-  std::vector<ZRM_Session*> open(sessions_.begin(), sessions_.end());
-  for (ZRM_Session* s : open) s->Drain();
-  if (sessions_.empty()) return;
-  drain_timer_.expires_after(kDrainLimit);
+  ForEachSession([](const std::shared_ptr<ZRM_Session>& s) {
+    asio::post(s->Executor(), [s] { s->Drain(); });
+  });
+  drain_timer_.expires_after(std::chrono::milliseconds(config_.drain_timeout_ms));
   drain_timer_.async_wait([this](boost::system::error_code ec) {
     if (ec) return;
-    std::vector<ZRM_Session*> left(sessions_.begin(), sessions_.end());
-    for (ZRM_Session* s : left) s->Close();
-    io_.stop();  // requests still running past the limit are not waited for
+    forced_ = true;  // requests still running past the limit are not waited for
+    Finish();
   });
+  CheckDrained();
+}
+
+void ZRM_Host::CheckDrained() {
+  if (finished_ || !Draining()) return;
+  bool empty;
+  {
+    std::lock_guard<std::mutex> lock(sessions_mutex_);
+    empty = sessions_.empty();
+  }
+  if (empty) Finish();
+}
+
+void ZRM_Host::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  drain_timer_.cancel();
+  sweep_timer_.cancel();
+  work_.reset();  // workers end once their handlers have
+  if (forced_) io_.stop();
 }
 
 void ZRM_Host::RequestStop() {
   stop_requested_ = true;
-  asio::post(io_, [this] {
+  asio::post(control_, [this] {
     if (running_ && stop_requested_.exchange(false)) BeginDrain();
   });
 }
@@ -221,26 +330,66 @@ void ZRM_Host::RequestStop() {
 void ZRM_Host::Run(const ZRM_LoopHooks& hooks, int idle_timeout_ms) {
   if (running_.exchange(true))
     throw ZR_EException("the event loop is running already in another thread");
-  hooks_ = &hooks;
+  {
+    std::lock_guard<std::mutex> lock(hooks_mutex_);
+    hooks_ = &hooks;
+  }
   draining_ = false;
+  forced_ = false;
+  finished_ = false;
   idle_timeout_ms_ = idle_timeout_ms;
-  last_request_ = std::chrono::steady_clock::now();
+  last_request_ns_ = ZRM_NowNs();
+  control_.restart();
   io_.restart();
-  signals_.emplace(io_, SIGINT, SIGTERM);
+  work_.emplace(io_.get_executor());
+
+  // The request threads. A thread still inside a request operation when a
+  // forced drain ends is left behind; the process ends without it below.
+  auto live = std::make_shared<std::atomic<unsigned>>(config_.threads);
+  auto done_mutex = std::make_shared<std::mutex>();
+  auto done_cv = std::make_shared<std::condition_variable>();
+  for (unsigned i = 0; i < config_.threads; ++i) {
+    std::thread([this, live, done_mutex, done_cv] {
+      for (;;) {
+        try {
+          io_.run();
+          break;
+        } catch (...) {
+          // A handler never throws by design; if one does, serve on.
+        }
+      }
+      std::lock_guard<std::mutex> lock(*done_mutex);
+      if (--*live == 0) done_cv->notify_all();
+    }).detach();
+  }
+
+  signals_.emplace(control_, SIGINT, SIGTERM);
   WaitSignal();
   StartAccept();
   ArmIdleTimer();
+  ArmSweep();
   if (stop_requested_.exchange(false)) BeginDrain();
-  try {
-    io_.run();
-  } catch (...) {
-    signals_.reset();
-    hooks_ = nullptr;
-    running_ = false;
-    throw;
-  }
+  control_.run();  // returns once the drain has finished or was cut short
+
   signals_.reset();
-  hooks_ = nullptr;
+  bool all_done;
+  {
+    std::unique_lock<std::mutex> lock(*done_mutex);
+    all_done = done_cv->wait_for(lock, std::chrono::milliseconds(forced_ ? 200 : 2000),
+                                 [&] { return live->load() == 0; });
+  }
+  if (!all_done) {
+    // A request operation that does not return cannot be abandoned safely
+    // (its server object would be destroyed under it), so the process ends.
+    ZRM_TraceWrite("vqsrv: requests still running after the drain time; exiting\n");
+    std::fflush(nullptr);
+    std::_Exit(0);
+  }
+  work_.reset();
+  {
+    std::lock_guard<std::mutex> lock(hooks_mutex_);
+    hooks_ = nullptr;
+  }
   draining_ = false;
   running_ = false;
 }

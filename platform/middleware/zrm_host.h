@@ -1,13 +1,16 @@
 // The process-wide HTTP host: one listening socket shared by every bound
-// server, the I/O context run inside EventLoop, and the fixed pool of
-// threads that run request operations.
+// server, and the I/O context run by ZRM_THREADS threads inside EventLoop.
+// Request operations run directly on those threads (one connection at a
+// time on each, several connections at once across them); a slow client
+// costs a socket, not a thread, because all reading and writing is
+// asynchronous.
 #pragma once
 
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/thread_pool.hpp>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -18,7 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "platform/middleware/zrm.h"
 #include "platform/middleware/zrm_config.h"
@@ -33,8 +36,17 @@ struct ZRM_LoopHooks {
   std::function<bool()> allow_exit;
 };
 
-class ZRM_Host {
+// Monotonic time in nanoseconds (deadline bookkeeping).
+int64_t ZRM_NowNs();
+
+class ZRM_Host : public std::enable_shared_from_this<ZRM_Host> {
  public:
+  struct Route {
+    ZRM_TServer* server;
+    std::atomic<unsigned> running{0};
+    bool closing = false;  // under routes_mutex_
+  };
+
   // Registers name for server; makes the host (and binds the listening
   // socket) for the first name. Throws ZR_EException when the name is bound
   // already or the address cannot be bound.
@@ -48,59 +60,69 @@ class ZRM_Host {
   ZRM_Host& operator=(const ZRM_Host&) = delete;
 
   // Serves until a signal, RequestStop or the idle time-out, then drains.
+  // When requests are still running at the end of the drain time the
+  // process ends with status 0 without them: nothing else can bound it.
   void Run(const ZRM_LoopHooks& hooks, int idle_timeout_ms);
   // Thread-safe; also before Run (the next Run then ends at once).
   void RequestStop();
   std::string ListenAddress() const;
 
-  // For sessions (I/O thread).
-  boost::asio::io_context& Io() { return io_; }
+  // For sessions (any I/O thread).
   const ZRM_Config& Config() const { return config_; }
-  bool Draining() const { return draining_; }
-  // The server bound under name with one more request counted, or null.
-  ZRM_TServer* Acquire(std::string_view name);
-  void Release(ZRM_TServer* server);
-  // Hands a request to the pool; done runs on the I/O thread afterwards.
-  void Dispatch(ZRM_TServer* server, std::string body,
-                std::function<void(unsigned, std::string)> done);
+  bool Draining() const { return draining_.load(std::memory_order_relaxed); }
+  // The route of name with one more request counted, or null.
+  Route* Acquire(std::string_view name);
+  void Release(Route* route);
+  // Counts a request for the loop's idle time-out and gives its number.
+  uint64_t BeginRequest(int64_t now_ns);
+  void EndRequest();
   void SessionClosed(ZRM_Session* session, const ZRM_TSocket& socket);
-  // A complete request has been read (idle time-out bookkeeping).
-  void NoteRequest();
 
  private:
-  struct Route {
-    ZRM_TServer* server;
-    unsigned running = 0;
-    bool closing = false;
-  };
-
   void StartAccept();
   void ArmIdleTimer();
+  void ArmSweep();
   void WaitSignal();
   void BeginDrain();
+  void CheckDrained();
+  void Finish();
+  void ForEachSession(const std::function<void(const std::shared_ptr<ZRM_Session>&)>& f);
 
   ZRM_Config config_;
-  boost::asio::io_context io_{1};
-  boost::asio::ip::tcp::acceptor acceptor_{io_};
-  boost::asio::thread_pool pool_;
-  boost::asio::steady_timer idle_timer_{io_};
-  boost::asio::steady_timer drain_timer_{io_};
-  boost::asio::steady_timer retry_timer_{io_};  // accepting again after a failure
+  // The loop's own work (accepting, signals, time-outs, the drain) runs on
+  // the EventLoop thread, so it stays responsive however long request
+  // operations take on the request threads.
+  boost::asio::io_context control_{1};
+  boost::asio::io_context io_;  // connections and request operations
+  std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> work_;
+  boost::asio::ip::tcp::acceptor acceptor_{control_};
+  boost::asio::steady_timer idle_timer_{control_};
+  boost::asio::steady_timer drain_timer_{control_};
+  boost::asio::steady_timer sweep_timer_{control_};  // read and idle deadlines
+  boost::asio::steady_timer retry_timer_{control_};  // accepting again after a failure
   std::optional<boost::asio::signal_set> signals_;
 
   std::mutex routes_mutex_;
   std::condition_variable routes_cv_;
-  std::map<std::string, Route, std::less<>> routes_;
+  std::map<std::string, std::unique_ptr<Route>, std::less<>> routes_;
 
-  // I/O thread only.
+  // Open sessions, for limits, deadlines and the drain.
+  std::mutex sessions_mutex_;
+  std::unordered_map<ZRM_Session*, std::weak_ptr<ZRM_Session>> sessions_;
+  std::condition_variable sessions_cv_;
+
+  std::mutex hooks_mutex_;  // the server's hooks are called one at a time
   const ZRM_LoopHooks* hooks_ = nullptr;
-  std::unordered_set<ZRM_Session*> sessions_;  // open, not yet closed
-  bool draining_ = false;
-  bool accepting_ = false;
+
+  std::atomic<bool> draining_{false};
+  std::atomic<bool> accepting_{false};
   int idle_timeout_ms_ = -1;
-  std::chrono::steady_clock::time_point last_request_;
-  unsigned in_flight_ = 0;
-  uint64_t next_socket_id_ = 1;
+  std::atomic<int64_t> last_request_ns_{0};
+  std::atomic<unsigned> in_flight_{0};
+  std::atomic<uint64_t> next_socket_id_{1};
+
+  bool forced_ = false;    // the drain time ran out (EventLoop thread)
+  bool finished_ = false;  // the drain is over (EventLoop thread)
 
   std::atomic<bool> running_{false};
   std::atomic<bool> stop_requested_{false};

@@ -1,17 +1,25 @@
 #include "platform/middleware/zrm_session.h"
 
+#include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
-#include <boost/beast/http/read.hpp>
-#include <boost/beast/http/write.hpp>
 #include <boost/beast/core/string.hpp>
+#include <array>
+#include <chrono>
 
 #include "platform/middleware/zrm_dispatch.h"
 #include "platform/middleware/zrm_host.h"
+#include "platform/middleware/zrm_metrics.h"
+#include "platform/middleware/zrm_trace.h"
 
 namespace http = boost::beast::http;
 using boost::beast::error_code;
 
 namespace {
+
+constexpr size_t kReadChunk = 16384;
+// Buffers larger than this are given back after the request that needed
+// them, so an idle keep-alive connection does not hold a big reply.
+constexpr size_t kKeepCapacity = 1 << 20;
 
 std::string PeerText(const boost::asio::ip::tcp::socket& s) {
   error_code ec;
@@ -35,11 +43,19 @@ bool SameSecret(std::string_view a, std::string_view b) {
   return diff == 0;
 }
 
-bool IsHttpError(const error_code& ec) {
-  return &ec.category() == &http::make_error_code(http::error::bad_method).category();
+void AppendNumber(std::string& out, uint64_t n) {
+  char buf[24];
+  char* p = buf + sizeof buf;
+  do {
+    *--p = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n != 0);
+  out.append(p, static_cast<size_t>(buf + sizeof buf - p));
 }
 
 const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+const char kJson[] = "application/json";
+const char kMetricsType[] = "text/plain; version=0.0.4; charset=utf-8";
 
 }  // namespace
 
@@ -49,85 +65,132 @@ ZRM_Session::ZRM_Session(ZRM_Host& host, boost::asio::ip::tcp::socket socket, ui
 void ZRM_Session::Start() {
   error_code ec;
   socket_.set_option(boost::asio::ip::tcp::no_delay(true), ec);
-  ReadHeader();
+  NewRequest();
+}
+
+void ZRM_Session::SetPhase(Phase phase, uint32_t limit_ms) {
+  deadline_ns_.store(limit_ms == 0 ? 0 : ZRM_NowNs() + int64_t{limit_ms} * 1000000,
+                     std::memory_order_relaxed);
+  phase_.store(phase, std::memory_order_release);
+}
+
+bool ZRM_Session::Overdue(int64_t now_ns) const {
+  const int phase = phase_.load(std::memory_order_acquire);
+  if (phase == kRunning || phase == kClosed) return false;
+  const int64_t deadline = deadline_ns_.load(std::memory_order_relaxed);
+  return deadline != 0 && now_ns > deadline;
 }
 
 void ZRM_Session::Drain() {
-  if (!busy_) Close();
+  draining_ = true;
+  if (phase_.load(std::memory_order_relaxed) == kIdle) Close();
 }
 
 void ZRM_Session::Close() {
   if (closed_) return;
   closed_ = true;
+  phase_.store(kClosed, std::memory_order_release);
   error_code ec;
   socket_.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ec);
   socket_.close(ec);
   host_.SessionClosed(this, info_);
 }
 
-void ZRM_Session::ReadHeader() {
-  parser_.emplace();
+void ZRM_Session::Expire() {
+  if (closed_ || !Overdue(ZRM_NowNs())) return;
+  switch (phase_.load(std::memory_order_relaxed)) {
+    case kReading:
+      return RespondError(408, "RequestTimeout",
+                          "request not received within " +
+                              std::to_string(host_.Config().read_timeout_ms) + " ms",
+                          true);
+    default:  // idle keep-alive, or a client that does not read its answer
+      return Close();
+  }
+}
+
+void ZRM_Session::NewRequest() {
+  if (parser_) {
+    body_spare_ = std::move(parser_->get().body());
+    body_spare_.clear();
+    if (body_spare_.capacity() > kKeepCapacity) std::string().swap(body_spare_);
+  }
+  parser_.emplace(std::piecewise_construct, std::make_tuple(std::move(body_spare_)));
+  parser_->eager(true);
+  parser_->header_limit(host_.Config().max_header);
   parser_->body_limit(host_.Config().max_body);
-  http::async_read_header(socket_, buffer_, *parser_,
-                          [self = shared_from_this()](error_code ec, size_t) {
-                            self->OnHeader(ec);
+  continue_sent_ = false;
+  close_after_ = false;
+  if (draining_) return Close();
+  if (buffer_.size() > 0) {  // a pipelined request is here already
+    SetPhase(kReading, host_.Config().read_timeout_ms);
+    return Parse();
+  }
+  SetPhase(kIdle, host_.Config().idle_timeout_ms);
+  ReadMore();
+}
+
+void ZRM_Session::ReadMore() {
+  socket_.async_read_some(buffer_.prepare(kReadChunk),
+                          [self = shared_from_this()](error_code ec, size_t n) {
+                            self->OnRead(ec, n);
                           });
 }
 
-void ZRM_Session::OnHeader(error_code ec) {
+void ZRM_Session::OnRead(error_code ec, size_t n) {
   if (closed_) return;
-  if (ec) return OnReadError(ec);
-  busy_ = true;
+  const int phase = phase_.load(std::memory_order_relaxed);
+  if (phase != kIdle && phase != kReading) return;  // answered by the time-out already
+  if (ec) return Close();  // end of stream or a broken connection: no one to answer
+  buffer_.commit(n);
+  ZRM_MetricsReceived(n);
+  if (phase == kIdle) SetPhase(kReading, host_.Config().read_timeout_ms);
+  Parse();
+}
+
+void ZRM_Session::Parse() {
+  error_code ec;
+  while (!parser_->is_done() && buffer_.size() > 0) {
+    const size_t used = parser_->put(buffer_.data(), ec);
+    buffer_.consume(used);
+    if (ec == http::error::need_more) break;
+    if (ec) return OnParseError(ec);
+    if (used == 0) break;
+  }
   if (parser_->is_done()) return OnRequest();
-  const auto& req = parser_->get();
-  if (boost::beast::iequals(req[http::field::expect], "100-continue")) {
+  if (parser_->is_header_done() && !continue_sent_ &&
+      boost::beast::iequals(parser_->get()[http::field::expect], "100-continue")) {
+    continue_sent_ = true;
     boost::asio::async_write(socket_, boost::asio::buffer(kContinue, sizeof kContinue - 1),
                              [self = shared_from_this()](error_code ec, size_t) {
                                if (self->closed_) return;
                                if (ec) return self->Close();
-                               self->ReadBody();
+                               self->ReadMore();
                              });
     return;
   }
-  ReadBody();
+  ReadMore();
 }
 
-void ZRM_Session::ReadBody() {
-  http::async_read(socket_, buffer_, *parser_,
-                   [self = shared_from_this()](error_code ec, size_t) { self->OnBody(ec); });
-}
-
-void ZRM_Session::OnBody(error_code ec) {
-  if (closed_) return;
-  if (ec) return OnReadError(ec);
-  OnRequest();
-}
-
-void ZRM_Session::OnReadError(error_code ec) {
+void ZRM_Session::OnParseError(error_code ec) {
   keep_alive_ = false;
-  if (ec == http::error::body_limit) {
-    busy_ = true;
+  if (ec == http::error::body_limit)
     return RespondError(413, "PayloadTooLarge",
                         "request body is larger than " +
                             std::to_string(host_.Config().max_body) + " bytes",
                         true);
-  }
-  if (ec == http::error::header_limit) {
-    busy_ = true;
-    return RespondError(431, "BadRequest", "request header is too large", true);
-  }
-  // A malformed message gets an answer; a closed or broken connection none.
-  if (IsHttpError(ec) && ec != http::error::end_of_stream && ec != http::error::partial_message) {
-    busy_ = true;
-    return RespondError(400, "BadRequest", "malformed HTTP request: " + ec.message(), true);
-  }
-  Close();
+  if (ec == http::error::header_limit)
+    return RespondError(431, "RequestHeaderFieldsTooLarge",
+                        "request header is larger than " +
+                            std::to_string(host_.Config().max_header) + " bytes",
+                        true);
+  RespondError(400, "BadRequest", "malformed HTTP request: " + ec.message(), true);
 }
 
-bool ZRM_Session::Authorised(const Request& req) const {
+bool ZRM_Session::Authorised() const {
   const std::string& token = host_.Config().token;
   if (token.empty()) return true;
-  const auto auth = req[http::field::authorization];
+  const auto auth = parser_->get()[http::field::authorization];
   const boost::beast::string_view kBearer = "Bearer ";
   if (auth.size() < kBearer.size() ||
       !boost::beast::iequals(auth.substr(0, kBearer.size()), kBearer))
@@ -137,67 +200,112 @@ bool ZRM_Session::Authorised(const Request& req) const {
 }
 
 void ZRM_Session::OnRequest() {
-  Request& req = parser_->get();
+  auto& req = parser_->get();
   keep_alive_ = req.keep_alive();
-  if (!Authorised(req)) return RespondError(401, "Unauthorized", "missing or wrong bearer token");
-
   std::string_view target(req.target().data(), req.target().size());
   if (const auto q = target.find('?'); q != std::string_view::npos) target = target.substr(0, q);
 
-  if (target == "/healthz") {
+  const bool operational = target == "/healthz" || target == "/readyz" || target == "/metrics";
+  const bool open = operational && host_.Config().metrics_public;
+  if (!open && !Authorised())
+    return RespondError(401, "Unauthorized", "missing or wrong bearer token");
+  if (operational) {
     if (req.method() != http::verb::get) {
       allow_ = "GET";
-      return RespondError(405, "MethodNotAllowed", "use GET on /healthz");
+      return RespondError(405, "MethodNotAllowed", "use GET on " + std::string(target));
     }
-    return Respond(200, "{\"status\":\"ok\"}");
+    if (target == "/metrics") {
+      reply_ = ZRM_MetricsText();
+      return Respond(200, false, kMetricsType);
+    }
+    if (target == "/readyz" && host_.Draining()) {
+      reply_.assign("{\"status\":\"draining\"}");
+      return Respond(503);
+    }
+    reply_.assign(target == "/readyz" ? "{\"status\":\"ready\"}" : "{\"status\":\"ok\"}");
+    return Respond(200);
   }
-  ZRM_TServer* server =
-      target.size() > 1 && target[0] == '/' ? host_.Acquire(target.substr(1)) : nullptr;
-  if (server == nullptr)
+  RunService(host_, target);
+}
+
+void ZRM_Session::RunService(ZRM_Host& host, std::string_view target) {
+  auto& req = parser_->get();
+  ZRM_Host::Route* route =
+      target.size() > 1 && target[0] == '/' ? host.Acquire(target.substr(1)) : nullptr;
+  if (route == nullptr)
     return RespondError(404, "NotFound", "no service at " + std::string(target));
   if (req.method() != http::verb::post) {
-    host_.Release(server);
+    host.Release(route);
     allow_ = "POST";
     return RespondError(405, "MethodNotAllowed", "use POST on " + std::string(target));
   }
-  host_.NoteRequest();
-  host_.Dispatch(server, std::move(req.body()),
-                 [self = shared_from_this()](unsigned status, std::string body) {
-                   if (!self->closed_) self->Respond(status, std::move(body));
-                 });
+  SetPhase(kRunning, 0);
+  const int64_t start = ZRM_NowNs();
+  const uint64_t number = host.BeginRequest(start);
+  ZRM_MetricsInFlight(1);
+  unsigned status;
+  {
+    ZRM_RequestNumberScope scope(number);
+    status = ZRM_RunRequest(*route->server, req.body(), reply_, command_);
+  }
+  ZRM_MetricsInFlight(-1);
+  host.Release(route);
+  host.EndRequest();
+  const uint64_t limit = host.Config().max_reply;
+  if (reply_.size() > limit) {
+    const size_t size = reply_.size();
+    std::string().swap(reply_);  // give the memory back now, not at the next request
+    ZRM_ErrorBody("ReplyTooLarge",
+                  "the reply of " + std::to_string(size) + " bytes is larger than the limit of " +
+                      std::to_string(limit) + " bytes (ZRM_MAX_REPLY)",
+                  reply_);
+    status = 500;
+  }
+  ZRM_MetricsRequest(command_, status, static_cast<double>(ZRM_NowNs() - start) / 1e9);
+  Respond(status);
 }
 
 void ZRM_Session::RespondError(unsigned status, const char* type, const std::string& message,
                                bool close) {
-  std::string body;
-  ZRM_ErrorBody(type, message, body);
-  Respond(status, std::move(body), close);
+  reply_.clear();
+  ZRM_ErrorBody(type, message, reply_);
+  Respond(status, close);
 }
 
-void ZRM_Session::Respond(unsigned status, std::string body, bool close) {
-  res_.result(static_cast<http::status>(status));
-  res_.version(11);
-  res_.set(http::field::content_type, "application/json");
+void ZRM_Session::Respond(unsigned status, bool close, const char* content_type) {
+  close_after_ = close || !keep_alive_ || draining_ || host_.Draining();
+  const auto reason = http::obsolete_reason(static_cast<http::status>(status));
+  head_.assign("HTTP/1.1 ");
+  AppendNumber(head_, status);
+  head_.push_back(' ');
+  head_.append(reason.data(), reason.size());
+  head_.append("\r\nContent-Type: ");
+  head_.append(content_type ? content_type : kJson);
+  head_.append("\r\nContent-Length: ");
+  AppendNumber(head_, reply_.size());
   if (allow_ != nullptr) {
-    res_.set(http::field::allow, allow_);
+    head_.append("\r\nAllow: ").append(allow_);
     allow_ = nullptr;
-  } else {
-    res_.erase(http::field::allow);
   }
-  if (status == 401)
-    res_.set(http::field::www_authenticate, "Bearer");
-  else
-    res_.erase(http::field::www_authenticate);
-  res_.body() = std::move(body);
-  res_.keep_alive(keep_alive_ && !close && !host_.Draining());
-  res_.prepare_payload();
-  http::async_write(socket_, res_,
-                    [self = shared_from_this()](error_code ec, size_t) { self->OnWrite(ec); });
+  if (status == 401) head_.append("\r\nWWW-Authenticate: Bearer");
+  if (close_after_)
+    head_.append("\r\nConnection: close");
+  else if (parser_->get().version() == 10)
+    head_.append("\r\nConnection: keep-alive");
+  head_.append("\r\n\r\n");
+  ZRM_MetricsResponse(status);
+  SetPhase(kWriting, host_.Config().read_timeout_ms);
+  const std::array<boost::asio::const_buffer, 2> parts{boost::asio::buffer(head_),
+                                                       boost::asio::buffer(reply_)};
+  boost::asio::async_write(socket_, parts, [self = shared_from_this()](error_code ec, size_t n) {
+    self->OnWrite(ec, n);
+  });
 }
 
-void ZRM_Session::OnWrite(error_code ec) {
-  busy_ = false;
+void ZRM_Session::OnWrite(error_code ec, size_t n) {
+  ZRM_MetricsSent(n);
+  if (reply_.capacity() > kKeepCapacity) std::string().swap(reply_);
   if (closed_) return;
-  if (ec || !res_.keep_alive() || host_.Draining()) return Close();
-  ReadHeader();
+  if (ec || close_after_) return Close();
+  NewRequest();
 }

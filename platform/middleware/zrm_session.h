@@ -1,11 +1,13 @@
 // One client connection: reads requests one after the other (so pipelined
-// requests are answered in order), hands service requests to the pool and
-// writes the answers. All of it runs on the I/O thread.
+// requests are answered in order), runs service requests right on the I/O
+// thread and writes the answers. Every handler of a session runs on the
+// session's strand; the host reaches it only by posting there.
 #pragma once
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,36 +18,56 @@ class ZRM_Host;
 
 class ZRM_Session : public std::enable_shared_from_this<ZRM_Session> {
  public:
+  // What the connection is doing, for the host's deadline sweep.
+  enum Phase : int { kIdle, kReading, kRunning, kWriting, kClosed };
+
   ZRM_Session(ZRM_Host& host, boost::asio::ip::tcp::socket socket, uint64_t id);
   const ZRM_TSocket& Socket() const { return info_; }
+  boost::asio::ip::tcp::socket::executor_type Executor() { return socket_.get_executor(); }
   void Start();
-  // Shutting down: an idle connection closes now, a busy one after its answer.
+  // Shutting down: a connection waiting for a request closes now, one in
+  // the middle of a request after its answer.
   void Drain();
   void Close();
+  // True when the deadline of the current phase has passed (any thread).
+  bool Overdue(int64_t now_ns) const;
+  // On the strand: closes an idle connection, answers 408 to a request
+  // that did not arrive in time, drops a client that does not read.
+  void Expire();
 
  private:
-  using Request = boost::beast::http::request<boost::beast::http::string_body>;
+  using Parser = boost::beast::http::request_parser<boost::beast::http::string_body>;
 
-  void ReadHeader();
-  void OnHeader(boost::beast::error_code ec);
-  void ReadBody();
-  void OnBody(boost::beast::error_code ec);
-  void OnReadError(boost::beast::error_code ec);
+  void NewRequest();
+  void ReadMore();
+  void OnRead(boost::beast::error_code ec, size_t n);
+  void Parse();
+  void OnParseError(boost::beast::error_code ec);
   void OnRequest();
-  void Respond(unsigned status, std::string body, bool close = false);
+  void RunService(ZRM_Host& host, std::string_view target);
+  void Respond(unsigned status, bool close = false, const char* content_type = nullptr);
   void RespondError(unsigned status, const char* type, const std::string& message,
                     bool close = false);
-  void OnWrite(boost::beast::error_code ec);
-  bool Authorised(const Request& req) const;
+  void OnWrite(boost::beast::error_code ec, size_t n);
+  bool Authorised() const;
+  void SetPhase(Phase phase, uint32_t limit_ms);
 
   ZRM_Host& host_;
   boost::asio::ip::tcp::socket socket_;
   ZRM_TSocket info_;
   boost::beast::flat_buffer buffer_;
-  std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
-  boost::beast::http::response<boost::beast::http::string_body> res_;
+  std::optional<Parser> parser_;
+  // Kept between requests so a keep-alive connection reuses its memory.
+  std::string body_spare_;
+  std::string reply_;   // body of the answer
+  std::string head_;    // status line and header of the answer
+  std::string command_;  // metrics label of the running request
   const char* allow_ = nullptr;  // Allow header of a 405
   bool keep_alive_ = true;
-  bool busy_ = false;    // between a request's header and the end of its answer
+  bool close_after_ = false;
+  bool continue_sent_ = false;
+  bool draining_ = false;
   bool closed_ = false;
+  std::atomic<int> phase_{kIdle};
+  std::atomic<int64_t> deadline_ns_{0};
 };

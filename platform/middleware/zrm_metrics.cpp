@@ -1,0 +1,259 @@
+#include "platform/middleware/zrm_metrics.h"
+
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "platform/middleware/zrm.h"
+
+namespace {
+
+constexpr size_t kBuckets = std::size(kZrmDurationBounds) + 1;  // last: +Inf
+constexpr unsigned kMinCode = 100, kMaxCode = 599;
+
+// A counter written by one thread only: a relaxed load and store, no locked
+// instruction; readers may see a slightly old value, which a scrape allows.
+struct Counter {
+  std::atomic<uint64_t> v{0};
+  void Add(uint64_t n) { v.store(v.load(std::memory_order_relaxed) + n, std::memory_order_relaxed); }
+  uint64_t Get() const { return v.load(std::memory_order_relaxed); }
+};
+
+struct CommandStats {
+  Counter outcome[3];  // ok, client_error, server_error
+  Counter bucket[kBuckets];
+  Counter sum_ns;
+};
+
+struct Shard {
+  Counter received, sent;
+  std::atomic<int64_t> in_flight{0};
+  Counter responses[kMaxCode - kMinCode + 1];
+  CommandStats commands[kZrmMaxCommandLabels + 1];  // [0]: "other"
+};
+
+std::mutex g_mutex;  // shards list, free shards, command names, error counts
+std::vector<Shard*> g_shards;
+std::vector<Shard*> g_free;
+std::map<std::pair<std::string, uint32_t>, uint64_t> g_errors;
+
+// Command names: slot i + 1 holds g_names[i]; written once, under the lock,
+// before the count that publishes it.
+char g_names[kZrmMaxCommandLabels][33];
+std::atomic<unsigned> g_name_count{0};
+
+// A thread's shard goes back to the free list when the thread ends; the next
+// thread continues its counts, so totals never drop.
+struct ShardLease {
+  Shard* shard = nullptr;
+  ~ShardLease() {
+    if (shard == nullptr) return;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_free.push_back(shard);
+  }
+};
+thread_local ShardLease t_lease;
+
+Shard& MyShard() {
+  if (t_lease.shard != nullptr) return *t_lease.shard;
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (!g_free.empty()) {
+    t_lease.shard = g_free.back();
+    g_free.pop_back();
+  } else {
+    t_lease.shard = new Shard;  // kept for the life of the process
+    g_shards.push_back(t_lease.shard);
+  }
+  return *t_lease.shard;
+}
+
+unsigned CommandSlot(std::string_view name) {
+  if (name == "other") return 0;
+  unsigned n = g_name_count.load(std::memory_order_acquire);
+  for (unsigned i = 0; i < n; ++i)
+    if (name == g_names[i]) return i + 1;
+  std::lock_guard<std::mutex> lock(g_mutex);
+  n = g_name_count.load(std::memory_order_relaxed);
+  for (unsigned i = 0; i < n; ++i)
+    if (name == g_names[i]) return i + 1;
+  if (n == kZrmMaxCommandLabels || name.size() >= sizeof g_names[0]) return 0;
+  std::memcpy(g_names[n], name.data(), name.size());
+  g_names[n][name.size()] = '\0';
+  g_name_count.store(n + 1, std::memory_order_release);
+  return n + 1;
+}
+
+// Label values escape backslash, double quote and line feed.
+void AppendLabel(std::string& out, std::string_view text) {
+  for (char c : text) {
+    if (c == '\\' || c == '"') out.push_back('\\');
+    if (c == '\n') {
+      out.append("\\n");
+      continue;
+    }
+    out.push_back(c);
+  }
+}
+
+void AppendNumber(std::string& out, double v) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.9g", v);
+  out.append(buf);
+}
+
+void Head(std::string& out, const char* name, const char* type, const char* help) {
+  out.append("# HELP ").append(name).append(" ").append(help).append("\n# TYPE ");
+  out.append(name).append(" ").append(type).append("\n");
+}
+
+}  // namespace
+
+std::string_view ZRM_CommandLabel(const std::string* m) {
+  if (m == nullptr || m->empty() || m->size() > 32) return "other";
+  for (char c : *m)
+    if (c < 0x20 || c > 0x7e) return "other";
+  return *m;
+}
+
+void ZRM_MetricsRequest(std::string_view command, unsigned status, double seconds) {
+  CommandStats& s = MyShard().commands[CommandSlot(command)];
+  s.outcome[status >= 500 ? 2 : status >= 400 ? 1 : 0].Add(1);
+  size_t b = 0;
+  while (b < std::size(kZrmDurationBounds) && seconds > kZrmDurationBounds[b]) ++b;
+  s.bucket[b].Add(1);
+  s.sum_ns.Add(static_cast<uint64_t>(seconds * 1e9));
+}
+
+void ZRM_MetricsResponse(unsigned status) {
+  if (status < kMinCode || status > kMaxCode) return;
+  MyShard().responses[status - kMinCode].Add(1);
+}
+
+void ZRM_MetricsReceived(uint64_t bytes) { MyShard().received.Add(bytes); }
+void ZRM_MetricsSent(uint64_t bytes) { MyShard().sent.Add(bytes); }
+
+void ZRM_MetricsInFlight(int delta) {
+  MyShard().in_flight.fetch_add(delta, std::memory_order_relaxed);
+}
+
+void ZRM_CountError(const char* kind, uint32_t code) {
+  std::string k;
+  for (const char* p = kind ? kind : ""; *p && k.size() < 32; ++p) {
+    const char c = *p;
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+    k.push_back(ok ? c : '_');
+  }
+  if (k.empty()) k = "other";
+  std::lock_guard<std::mutex> lock(g_mutex);
+  // Bounded like the command labels: a flood of distinct codes folds into
+  // the last entry instead of growing the table.
+  auto it = g_errors.find({k, code});
+  if (it == g_errors.end() && g_errors.size() >= 256) it = g_errors.emplace(std::make_pair(k, 0u), 0).first;
+  if (it == g_errors.end()) it = g_errors.emplace(std::make_pair(k, code), 0).first;
+  ++it->second;
+}
+
+std::string ZRM_MetricsText() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  const unsigned names = g_name_count.load(std::memory_order_acquire);
+  auto label = [&](unsigned slot) -> std::string_view {
+    return slot == 0 ? std::string_view("other") : std::string_view(g_names[slot - 1]);
+  };
+  // Sums over the shards.
+  std::vector<std::array<uint64_t, 3>> outcomes(names + 1);
+  std::vector<std::array<uint64_t, kBuckets>> buckets(names + 1);
+  std::vector<uint64_t> sums(names + 1);
+  std::array<uint64_t, kMaxCode - kMinCode + 1> responses{};
+  uint64_t received = 0, sent = 0;
+  int64_t in_flight = 0;
+  for (const Shard* s : g_shards) {
+    received += s->received.Get();
+    sent += s->sent.Get();
+    in_flight += s->in_flight.load(std::memory_order_relaxed);
+    for (size_t i = 0; i < responses.size(); ++i) responses[i] += s->responses[i].Get();
+    for (unsigned c = 0; c <= names; ++c) {
+      for (int o = 0; o < 3; ++o) outcomes[c][o] += s->commands[c].outcome[o].Get();
+      for (size_t b = 0; b < kBuckets; ++b) buckets[c][b] += s->commands[c].bucket[b].Get();
+      sums[c] += s->commands[c].sum_ns.Get();
+    }
+  }
+
+  std::string out;
+  out.reserve(4096);
+  static const char* const kOutcome[] = {"ok", "client_error", "server_error"};
+  Head(out, "vqsrv_requests_total", "counter", "Requests run, by command and outcome.");
+  for (unsigned c = 0; c <= names; ++c)
+    for (int o = 0; o < 3; ++o) {
+      if (outcomes[c][o] == 0) continue;
+      out.append("vqsrv_requests_total{command=\"");
+      AppendLabel(out, label(c));
+      out.append("\",outcome=\"").append(kOutcome[o]).append("\"} ");
+      out.append(std::to_string(outcomes[c][o])).append("\n");
+    }
+  Head(out, "vqsrv_request_duration_seconds", "histogram",
+       "Time inside the request operation, by command.");
+  for (unsigned c = 0; c <= names; ++c) {
+    uint64_t count = 0;
+    for (uint64_t n : buckets[c]) count += n;
+    if (count == 0) continue;
+    uint64_t running = 0;
+    for (size_t b = 0; b < kBuckets; ++b) {
+      running += buckets[c][b];
+      out.append("vqsrv_request_duration_seconds_bucket{command=\"");
+      AppendLabel(out, label(c));
+      out.append("\",le=\"");
+      if (b < std::size(kZrmDurationBounds))
+        AppendNumber(out, kZrmDurationBounds[b]);
+      else
+        out.append("+Inf");
+      out.append("\"} ").append(std::to_string(running)).append("\n");
+    }
+    out.append("vqsrv_request_duration_seconds_sum{command=\"");
+    AppendLabel(out, label(c));
+    out.append("\"} ");
+    AppendNumber(out, static_cast<double>(sums[c]) / 1e9);
+    out.append("\nvqsrv_request_duration_seconds_count{command=\"");
+    AppendLabel(out, label(c));
+    out.append("\"} ").append(std::to_string(count)).append("\n");
+  }
+  Head(out, "vqsrv_requests_in_flight", "gauge", "Requests inside the request operation now.");
+  out.append("vqsrv_requests_in_flight ").append(std::to_string(in_flight)).append("\n");
+  Head(out, "vqsrv_http_received_bytes_total", "counter", "Bytes read from clients.");
+  out.append("vqsrv_http_received_bytes_total ").append(std::to_string(received)).append("\n");
+  Head(out, "vqsrv_http_sent_bytes_total", "counter", "Bytes written to clients.");
+  out.append("vqsrv_http_sent_bytes_total ").append(std::to_string(sent)).append("\n");
+  Head(out, "vqsrv_http_responses_total", "counter", "HTTP answers, by status code.");
+  for (size_t i = 0; i < responses.size(); ++i)
+    if (responses[i] != 0)
+      out.append("vqsrv_http_responses_total{code=\"")
+          .append(std::to_string(i + kMinCode))
+          .append("\"} ")
+          .append(std::to_string(responses[i]))
+          .append("\n");
+  Head(out, "vqsrv_db_errors_total", "counter", "Database errors, by HRESULT.");
+  bool other_kinds = false;
+  char hex[16];
+  for (const auto& [key, n] : g_errors) {
+    if (key.first != "db") {
+      other_kinds = true;
+      continue;
+    }
+    std::snprintf(hex, sizeof hex, "0x%08X", key.second);
+    out.append("vqsrv_db_errors_total{hresult=\"").append(hex).append("\"} ");
+    out.append(std::to_string(n)).append("\n");
+  }
+  if (other_kinds) {
+    Head(out, "vqsrv_errors_total", "counter", "Other counted errors, by kind and code.");
+    for (const auto& [key, n] : g_errors) {
+      if (key.first == "db") continue;
+      std::snprintf(hex, sizeof hex, "0x%08X", key.second);
+      out.append("vqsrv_errors_total{kind=\"").append(key.first).append("\",code=\"");
+      out.append(hex).append("\"} ").append(std::to_string(n)).append("\n");
+    }
+  }
+  return out;
+}
