@@ -35,6 +35,14 @@ const PoolSettings& ProcessPoolSettings() {
   return settings;
 }
 
+bool BlockFetchEnabled() {
+  static const bool enabled = [] {
+    long long v = 1;
+    return !ParseSetting(std::getenv("VQ_ADO_BLOCK_FETCH"), 1, &v) || v == 1;
+  }();
+  return enabled;
+}
+
 LONG DefaultCommandTimeout() {
   static const LONG seconds = [] {
     long long v = 0;

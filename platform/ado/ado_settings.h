@@ -6,6 +6,8 @@
 //                           at most 16 of them for one connection string)
 //   VQ_ADO_POOL_IDLE_MS     an idle connection unused this long is closed
 //                           (default 60000)
+//   VQ_ADO_BLOCK_FETCH      1 (default) reads rows through bound column
+//                           buffers, 0 reads every cell with SQLGetData
 //   VQ_ADO_COMMAND_TIMEOUT  statement time limit in seconds of a new
 //                           Connection (default 30, 0 = none)
 // A value that is not a whole number in range is ignored (the default holds).
@@ -30,6 +32,8 @@ bool ParseSetting(const char* text, long long max, long long* value);
 
 PoolSettings PoolSettingsFromEnvironment();
 const PoolSettings& ProcessPoolSettings();
+
+bool BlockFetchEnabled();
 
 // The command time-out a new Connection starts with.
 LONG DefaultCommandTimeout();

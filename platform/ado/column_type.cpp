@@ -75,6 +75,26 @@ void MapColumnType(ColumnInfo* column) {
   column->attributes = attributes;
 }
 
+bool IsVariable(ValueKind kind) {
+  return kind == ValueKind::kText || kind == ValueKind::kDecimal || kind == ValueKind::kBinary;
+}
+
+int32_t FixedWidth(ValueKind kind) {
+  switch (kind) {
+    case ValueKind::kI2: return sizeof(SQLSMALLINT);
+    case ValueKind::kUI1: return sizeof(SQLCHAR);
+    case ValueKind::kI4: return sizeof(SQLINTEGER);
+    case ValueKind::kI8: return sizeof(SQLBIGINT);
+    case ValueKind::kR4: return sizeof(SQLREAL);
+    case ValueKind::kR8: return sizeof(SQLDOUBLE);
+    case ValueKind::kBool: return sizeof(SQLCHAR);
+    case ValueKind::kDate: return sizeof(SQL_DATE_STRUCT);
+    case ValueKind::kTime: return sizeof(SQL_TIME_STRUCT);
+    case ValueKind::kTimestamp: return sizeof(SQL_TIMESTAMP_STRUCT);
+    default: return 0;
+  }
+}
+
 SQLSMALLINT CTypeFor(ValueKind kind) {
   switch (kind) {
     case ValueKind::kI2: return SQL_C_SSHORT;

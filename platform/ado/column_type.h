@@ -33,6 +33,11 @@ struct ColumnInfo {
 // description (sql_type, column_size, nullable, is_unsigned).
 void MapColumnType(ColumnInfo* column);
 
+// Texts, exact numbers (held as text) and binaries: values of any length.
+bool IsVariable(ValueKind kind);
+// Bytes of a fixed-width kind's C form; 0 for variable kinds.
+int32_t FixedWidth(ValueKind kind);
+
 // The ODBC C type a value of this kind is read as.
 SQLSMALLINT CTypeFor(ValueKind kind);
 

@@ -26,11 +26,35 @@ T FromSlot(uint64_t slot) {
 }
 
 template <class T>
+T Load(const void* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <class T>
 uint64_t ToSlot(const T& v) {
   static_assert(sizeof(T) <= sizeof(uint64_t));
   uint64_t slot = 0;
   std::memcpy(&slot, &v, sizeof v);
   return slot;
+}
+
+// The 8-byte slot of a fixed-width value read in its C form.
+uint64_t SlotFromC(ValueKind kind, const void* c) {
+  switch (kind) {
+    case ValueKind::kI2: return ToSlot(Load<SQLSMALLINT>(c));
+    case ValueKind::kUI1: return ToSlot(Load<SQLCHAR>(c));
+    case ValueKind::kI4: return ToSlot(Load<SQLINTEGER>(c));
+    case ValueKind::kI8: return ToSlot(Load<SQLBIGINT>(c));
+    case ValueKind::kR4: return ToSlot(Load<SQLREAL>(c));
+    case ValueKind::kR8: return ToSlot(Load<SQLDOUBLE>(c));
+    case ValueKind::kBool: return Load<SQLCHAR>(c) != 0;
+    case ValueKind::kDate: return ToSlot(DateFromOdbc(Load<SQL_DATE_STRUCT>(c)));
+    case ValueKind::kTime: return ToSlot(DateFromOdbc(Load<SQL_TIME_STRUCT>(c)));
+    case ValueKind::kTimestamp: return ToSlot(DateFromOdbc(Load<SQL_TIMESTAMP_STRUCT>(c)));
+    default: return 0;
+  }
 }
 
 }  // namespace
@@ -73,54 +97,52 @@ bool RowStore::Describe(SQLHSTMT stmt, SQLSMALLINT column_count, DiagList* diagn
 }
 
 bool RowStore::AppendRow(SQLHSTMT stmt, DiagList* diagnostics) {
-  for (size_t i = 0; i < columns_.size(); ++i) {
-    ColumnData& column = columns_[i];
-    const auto number = static_cast<SQLUSMALLINT>(i + 1);
-    const ValueKind kind = column.info.kind;
-    const bool variable = kind == ValueKind::kText || kind == ValueKind::kDecimal || kind == ValueKind::kBinary;
-    if (!(variable ? ReadVariable(stmt, number, &column, diagnostics)
-                   : ReadFixed(stmt, number, &column, diagnostics)))
-      return false;
-  }
+  for (size_t i = 0; i < columns_.size(); ++i)
+    if (!ReadCell(stmt, i, diagnostics)) return false;
   ++rows_;
   return true;
 }
 
+bool RowStore::ReadCell(SQLHSTMT stmt, size_t column_index, DiagList* diagnostics) {
+  ColumnData& column = columns_[column_index];
+  const auto number = static_cast<SQLUSMALLINT>(column_index + 1);
+  return IsVariable(column.info.kind) ? ReadVariable(stmt, number, &column, diagnostics)
+                                      : ReadFixed(stmt, number, &column, diagnostics);
+}
+
+void RowStore::PushFixed(size_t column_index, const void* c_value, SQLLEN indicator) {
+  ColumnData& column = columns_[column_index];
+  column.slots.push_back(SlotFromC(column.info.kind, c_value));
+  column.sizes.push_back(indicator < 0 ? 0 : ClampSize(static_cast<size_t>(indicator)));
+}
+
+void RowStore::PushBytes(size_t column_index, const uint8_t* data, size_t length) {
+  ColumnData& column = columns_[column_index];
+  column.bytes.insert(column.bytes.end(), data, data + length);
+  column.ends.push_back(column.bytes.size());
+  column.sizes.push_back(ClampSize(length));
+}
+
+void RowStore::PushNull(size_t column_index) {
+  ColumnData& column = columns_[column_index];
+  if (IsVariable(column.info.kind)) {
+    column.ends.push_back(column.bytes.size());
+  } else {
+    column.slots.push_back(0);
+  }
+  column.sizes.push_back(-1);
+}
+
 bool RowStore::ReadFixed(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* column, DiagList* diagnostics) {
-  union {
-    SQLSMALLINT i2;
-    SQLCHAR ui1;
-    SQLINTEGER i4;
-    SQLBIGINT i8;
-    SQLREAL r4;
-    SQLDOUBLE r8;
-    SQLCHAR bit;
-    SQL_DATE_STRUCT date;
-    SQL_TIME_STRUCT time;
-    SQL_TIMESTAMP_STRUCT timestamp;
-  } buffer{};
+  alignas(8) unsigned char buffer[32] = {};
   SQLLEN indicator = 0;
   const ValueKind kind = column->info.kind;
-  SQLRETURN rc = SQLGetData(stmt, number, CTypeFor(kind), &buffer, sizeof buffer, &indicator);
+  SQLRETURN rc = SQLGetData(stmt, number, CTypeFor(kind), buffer, sizeof buffer, &indicator);
   if (!SQL_SUCCEEDED(rc)) {
     ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
     return false;
   }
-  uint64_t slot = 0;
-  switch (kind) {
-    case ValueKind::kI2: slot = ToSlot(buffer.i2); break;
-    case ValueKind::kUI1: slot = ToSlot(buffer.ui1); break;
-    case ValueKind::kI4: slot = ToSlot(buffer.i4); break;
-    case ValueKind::kI8: slot = ToSlot(buffer.i8); break;
-    case ValueKind::kR4: slot = ToSlot(buffer.r4); break;
-    case ValueKind::kR8: slot = ToSlot(buffer.r8); break;
-    case ValueKind::kBool: slot = buffer.bit != 0; break;
-    case ValueKind::kDate: slot = ToSlot(DateFromOdbc(buffer.date)); break;
-    case ValueKind::kTime: slot = ToSlot(DateFromOdbc(buffer.time)); break;
-    case ValueKind::kTimestamp: slot = ToSlot(DateFromOdbc(buffer.timestamp)); break;
-    default: break;
-  }
-  column->slots.push_back(indicator == SQL_NULL_DATA ? 0 : slot);
+  column->slots.push_back(indicator == SQL_NULL_DATA ? 0 : SlotFromC(kind, buffer));
   column->sizes.push_back(indicator == SQL_NULL_DATA ? -1 : indicator < 0 ? 0 : ClampSize(static_cast<size_t>(indicator)));
   return true;
 }

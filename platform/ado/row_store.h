@@ -20,6 +20,18 @@ class RowStore {
   // Reads the current row of the statement (after SQLFetch) into the store.
   bool AppendRow(SQLHSTMT stmt, DiagList* diagnostics);
 
+  // Cell by cell, for the block fetch: each column of a row gets exactly one
+  // Push or Read call, then EndRow counts the row.
+  // A fixed-width value in the C form CTypeFor(kind) names, with the length
+  // the driver reported for it.
+  void PushFixed(size_t column, const void* c_value, SQLLEN indicator);
+  // A text (UTF-16 bytes) or binary value, whole.
+  void PushBytes(size_t column, const uint8_t* data, size_t length);
+  void PushNull(size_t column);
+  // Reads the column's value of the statement's current row with SQLGetData.
+  bool ReadCell(SQLHSTMT stmt, size_t column, DiagList* diagnostics);
+  void EndRow() { ++rows_; }
+
   size_t RowCount() const { return rows_; }
   size_t ColumnCount() const { return columns_.size(); }
   const ColumnInfo& Column(size_t column) const { return columns_[column].info; }

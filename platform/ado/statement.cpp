@@ -5,6 +5,8 @@
 #include <climits>
 #include <new>
 
+#include "platform/ado/block_fetch.h"
+
 namespace zado {
 namespace {
 
@@ -61,7 +63,10 @@ StatementResult RunStatement(SQLHDBC dbc, const std::u16string& sql, LONG timeou
   }
   try {
     if (!rows->Describe(stmt.get(), column_count, &result.diagnostics)) return result;
-    for (;;) {
+    const BlockFetchResult block = FetchInBlocks(dbc, stmt.get(), max_records, rows, &result.diagnostics);
+    if (block == BlockFetchResult::kFailed) return result;
+    // The cell-by-cell path, for drivers that refuse bound columns.
+    while (block == BlockFetchResult::kNotUsed) {
       if (max_records > 0 && rows->RowCount() >= static_cast<size_t>(max_records)) break;
       rc = SQLFetch(stmt.get());
       if (rc == SQL_NO_DATA) break;

@@ -1,0 +1,183 @@
+#include "platform/ado/block_fetch.h"
+
+#include "platform/ado/odbc_api.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/ado/ado_settings.h"
+
+namespace zado {
+namespace {
+
+// Texts up to this many characters are bound at full width.
+constexpr SQLULEN kBoundedChars = 1024;
+constexpr SQLULEN kBoundedBinary = 8192;
+// Buffer for the start of a longer value (bytes).
+constexpr SQLLEN kPrefixBytes = 512;
+
+struct BoundColumn {
+  ValueKind kind;
+  SQLSMALLINT c_type;
+  SQLLEN width;  // bytes of one element
+  bool binary;
+  std::vector<unsigned char> values;
+  std::vector<SQLLEN> indicators;
+};
+
+SQLLEN ElementWidth(const ColumnInfo& info) {
+  if (!IsVariable(info.kind)) return FixedWidth(info.kind);
+  const bool long_column = (info.attributes & adFldLong) != 0;
+  if (info.kind == ValueKind::kBinary)
+    return !long_column && info.column_size > 0 && info.column_size <= kBoundedBinary
+               ? static_cast<SQLLEN>(info.column_size)
+               : kPrefixBytes;
+  if (long_column || info.column_size == 0 || info.column_size > kBoundedChars) return kPrefixBytes;
+  // A character may take two UTF-16 units; exact numbers add sign, point
+  // and exponent; plus the terminator.
+  return static_cast<SQLLEN>((info.column_size * 2 + 8) * sizeof(SQLWCHAR));
+}
+
+// Whether the driver can read a bound column again with SQLGetData, after a
+// one-row fetch and within a row array.
+struct ReadAgain {
+  bool single_row = false;
+  bool row_array = false;
+};
+
+ReadAgain DriverReadAgain(SQLHDBC dbc) {
+  SQLUINTEGER getdata = 0;
+  SQLUINTEGER positions = 0;
+  ReadAgain r;
+  if (!SQL_SUCCEEDED(SQLGetInfoW(dbc, SQL_GETDATA_EXTENSIONS, &getdata, sizeof getdata, nullptr))) return r;
+  r.single_row = (getdata & SQL_GD_BOUND) != 0;
+  if (SQL_SUCCEEDED(SQLGetInfoW(dbc, SQL_POS_OPERATIONS, &positions, sizeof positions, nullptr)))
+    r.row_array = r.single_row && (getdata & SQL_GD_BLOCK) != 0 && (positions & SQL_POS_POSITION) != 0;
+  return r;
+}
+
+// Puts the statement back to one row per fetch without bindings.
+void Unbind(SQLHSTMT stmt) {
+  SQLFreeStmt(stmt, SQL_UNBIND);
+  SQLSetStmtAttrW(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(1)), 0);
+  SQLSetStmtAttrW(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+  SQLSetStmtAttrW(stmt, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+}
+
+bool Cut(const BoundColumn& c, SQLLEN indicator) {
+  if (indicator == SQL_NO_TOTAL) return true;
+  const SQLLEN room = c.binary ? c.width : c.width - static_cast<SQLLEN>(sizeof(SQLWCHAR));
+  return indicator > room;
+}
+
+}  // namespace
+
+BlockFetchResult FetchInBlocks(SQLHDBC dbc, SQLHSTMT stmt, LONG max_records, RowStore* rows,
+                               DiagList* diagnostics) {
+  if (!BlockFetchEnabled()) return BlockFetchResult::kNotUsed;
+  const size_t column_count = rows->ColumnCount();
+  bool may_cut = false;
+  for (size_t i = 0; i < column_count; ++i) may_cut |= IsVariable(rows->Column(i).kind);
+  const ReadAgain again = may_cut ? DriverReadAgain(dbc) : ReadAgain{true, true};
+  if (may_cut && !again.single_row) return BlockFetchResult::kNotUsed;
+
+  SQLULEN array_size = again.row_array ? kRowArraySize : 1;
+  if (max_records > 0) array_size = std::min(array_size, static_cast<SQLULEN>(max_records));
+  if (array_size > 1) {
+    SQLSetStmtAttrW(stmt, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0);
+    const SQLRETURN rc =
+        SQLSetStmtAttrW(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(array_size), 0);
+    // A driver may lower the size (and say so with a warning) or refuse it.
+    SQLULEN granted = 1;
+    if (!SQL_SUCCEEDED(rc) ||
+        !SQL_SUCCEEDED(SQLGetStmtAttrW(stmt, SQL_ATTR_ROW_ARRAY_SIZE, &granted, sizeof granted, nullptr)) ||
+        granted == 0) {
+      granted = 1;
+      SQLSetStmtAttrW(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(granted), 0);
+    }
+    array_size = std::min(array_size, granted);
+  }
+  SQLULEN fetched = 0;
+  std::vector<SQLUSMALLINT> status(array_size, SQL_ROW_SUCCESS);
+  if (array_size > 1) {
+    if (!SQL_SUCCEEDED(SQLSetStmtAttrW(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0)) ||
+        !SQL_SUCCEEDED(SQLSetStmtAttrW(stmt, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0))) {
+      Unbind(stmt);
+      return BlockFetchResult::kNotUsed;
+    }
+  }
+
+  std::vector<BoundColumn> bound(column_count);
+  for (size_t i = 0; i < column_count; ++i) {
+    const ColumnInfo& info = rows->Column(i);
+    BoundColumn& c = bound[i];
+    c.kind = info.kind;
+    c.c_type = CTypeFor(info.kind);
+    c.width = ElementWidth(info);
+    c.binary = info.kind == ValueKind::kBinary;
+    c.values.assign(static_cast<size_t>(c.width) * array_size, 0);
+    c.indicators.assign(array_size, 0);
+    if (!SQL_SUCCEEDED(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), c.c_type, c.values.data(), c.width,
+                                  c.indicators.data()))) {
+      Unbind(stmt);
+      return BlockFetchResult::kNotUsed;
+    }
+  }
+
+  BlockFetchResult outcome = BlockFetchResult::kDone;
+  for (;;) {
+    if (max_records > 0 && rows->RowCount() >= static_cast<size_t>(max_records)) break;
+    fetched = 1;
+    const SQLRETURN rc = SQLFetch(stmt);
+    if (rc == SQL_NO_DATA) break;
+    if (!SQL_SUCCEEDED(rc)) {
+      ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+      outcome = BlockFetchResult::kFailed;
+      break;
+    }
+    const SQLULEN in_block = std::min(fetched, array_size);
+    for (SQLULEN r = 0; r < in_block; ++r) {
+      if (max_records > 0 && rows->RowCount() >= static_cast<size_t>(max_records)) break;
+      if (array_size > 1 && (status[r] == SQL_ROW_ERROR || status[r] == SQL_ROW_NOROW)) {
+        if (status[r] == SQL_ROW_NOROW) continue;
+        ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+        outcome = BlockFetchResult::kFailed;
+        break;
+      }
+      bool positioned = array_size == 1;
+      for (size_t i = 0; i < column_count; ++i) {
+        const BoundColumn& c = bound[i];
+        const SQLLEN indicator = c.indicators[r];
+        const unsigned char* value = c.values.data() + static_cast<size_t>(c.width) * r;
+        if (indicator == SQL_NULL_DATA) {
+          rows->PushNull(i);
+        } else if (!IsVariable(c.kind)) {
+          rows->PushFixed(i, value, indicator);
+        } else if (!Cut(c, indicator)) {
+          rows->PushBytes(i, value, indicator < 0 ? 0 : static_cast<size_t>(indicator));
+        } else {
+          // The buffer holds only the start: read the whole value again.
+          if (!positioned &&
+              !SQL_SUCCEEDED(SQLSetPos(stmt, static_cast<SQLSETPOSIROW>(r + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE))) {
+            ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+            outcome = BlockFetchResult::kFailed;
+            break;
+          }
+          positioned = true;
+          if (!rows->ReadCell(stmt, i, diagnostics)) {
+            outcome = BlockFetchResult::kFailed;
+            break;
+          }
+        }
+      }
+      if (outcome != BlockFetchResult::kDone) break;
+      rows->EndRow();
+    }
+    if (outcome != BlockFetchResult::kDone) break;
+  }
+  // The buffers go with this function: no binding may outlive them.
+  Unbind(stmt);
+  return outcome;
+}
+
+}  // namespace zado
