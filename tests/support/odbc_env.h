@@ -16,8 +16,10 @@
 
 namespace vqtest {
 
-// Makes the temporary folder and an empty odbc.ini there, and points
-// ODBCINI (and ODBCSYSINI=/etc, for the driver list) at it. Idempotent and
+// Makes the temporary folder, an empty odbc.ini and a copy of the system's
+// driver list (odbcinst.ini, with drivers kept loaded: DontDLClose=1) there,
+// and points ODBCINI and ODBCSYSINI at them. Child processes inherit both.
+// Idempotent and
 // thread-safe. The folder is removed when the process ends unless
 // VQTEST_KEEP is set.
 void InitOdbcEnv();

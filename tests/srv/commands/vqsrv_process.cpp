@@ -99,11 +99,13 @@ VqsrvProcess::VqsrvProcess(const std::string& odbc_ini, int debug_level) {
     const std::string ini = "ODBCINI=" + odbc_ini;
     const std::string level = "ZRM_DEBUG=" + std::to_string(debug_level);
     const std::string trace = "ZRM_TRACE=" + trace_;
-    std::vector<std::string> env_text = {listen, ini, level, trace, "ODBCSYSINI=/etc",
+    // The driver list the test process uses (drivers kept loaded), else the system's.
+    const char* sysini = std::getenv("ODBCSYSINI");
+    const std::string drivers = std::string("ODBCSYSINI=") + (sysini ? sysini : "/etc");
+    std::vector<std::string> env_text = {listen, ini, level, trace, drivers,
                                          "ZRM_THREADS=1", "LC_ALL=C"};
-    if (const char* path = std::getenv("PATH")) env_text.push_back(std::string("PATH=") + path);
-    if (const char* asan = std::getenv("ASAN_OPTIONS")) {
-      env_text.push_back(std::string("ASAN_OPTIONS=") + asan);
+    for (const char* name : {"PATH", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+      if (const char* value = std::getenv(name)) env_text.push_back(std::string(name) + "=" + value);
     }
     std::vector<char*> env;
     for (auto& e : env_text) env.push_back(e.data());
