@@ -131,6 +131,7 @@ void ZRM_Session::NewRequest() {
 }
 
 void ZRM_Session::ReadMore() {
+  read_pending_ = true;
   socket_.async_read_some(buffer_.prepare(kReadChunk),
                           [self = shared_from_this()](error_code ec, size_t n) {
                             self->OnRead(ec, n);
@@ -138,8 +139,10 @@ void ZRM_Session::ReadMore() {
 }
 
 void ZRM_Session::OnRead(error_code ec, size_t n) {
+  read_pending_ = false;
   if (closed_) return;
   const int phase = phase_.load(std::memory_order_relaxed);
+  if (phase == kLinger) return ec ? Close() : Linger();
   if (phase != kIdle && phase != kReading) return;  // answered by the time-out already
   if (ec) return Close();  // end of stream or a broken connection: no one to answer
   buffer_.commit(n);
@@ -306,6 +309,21 @@ void ZRM_Session::OnWrite(error_code ec, size_t n) {
   ZRM_MetricsSent(n);
   if (reply_.capacity() > kKeepCapacity) std::string().swap(reply_);
   if (closed_) return;
-  if (ec || close_after_) return Close();
+  if (ec) return Close();
+  if (close_after_) return Linger();
   NewRequest();
+}
+
+// Closing right after an answer while the client is still sending would
+// reset the connection and could destroy the answer before the client reads
+// it. So: stop sending, read and drop what still comes for a short while
+// (the sweep ends it), then close.
+void ZRM_Session::Linger() {
+  if (phase_.load(std::memory_order_relaxed) != kLinger) {
+    error_code ec;
+    socket_.shutdown(boost::asio::ip::tcp::socket::shutdown_send, ec);
+    SetPhase(kLinger, 500);
+  }
+  buffer_.clear();
+  if (!read_pending_) ReadMore();  // OnRead comes back here until the client is done
 }

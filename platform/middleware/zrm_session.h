@@ -19,7 +19,7 @@ class ZRM_Host;
 class ZRM_Session : public std::enable_shared_from_this<ZRM_Session> {
  public:
   // What the connection is doing, for the host's deadline sweep.
-  enum Phase : int { kIdle, kReading, kRunning, kWriting, kClosed };
+  enum Phase : int { kIdle, kReading, kRunning, kWriting, kLinger, kClosed };
 
   ZRM_Session(ZRM_Host& host, boost::asio::ip::tcp::socket socket, uint64_t id);
   const ZRM_TSocket& Socket() const { return info_; }
@@ -49,6 +49,7 @@ class ZRM_Session : public std::enable_shared_from_this<ZRM_Session> {
   void RespondError(unsigned status, const char* type, const std::string& message,
                     bool close = false);
   void OnWrite(boost::beast::error_code ec, size_t n);
+  void Linger();
   bool Authorised() const;
   void SetPhase(Phase phase, uint32_t limit_ms);
 
@@ -68,6 +69,7 @@ class ZRM_Session : public std::enable_shared_from_this<ZRM_Session> {
   bool continue_sent_ = false;
   bool draining_ = false;
   bool closed_ = false;
+  bool read_pending_ = false;
   std::atomic<int> phase_{kIdle};
   std::atomic<int64_t> deadline_ns_{0};
 };

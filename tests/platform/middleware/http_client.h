@@ -7,6 +7,8 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <string>
+#include <sys/socket.h>
+#include <cerrno>
 #include <utility>
 #include <vector>
 
@@ -17,6 +19,7 @@ struct HttpAnswer {
   std::string body;
   std::string content_type;
   bool keep_alive = false;
+  std::string www_authenticate;
 };
 
 class HttpClient {
@@ -51,6 +54,17 @@ class HttpClient {
   // Writes raw bytes (pipelining, malformed requests).
   void WriteRaw(const std::string& bytes) { boost::asio::write(socket_, boost::asio::buffer(bytes)); }
 
+  // Waits up to ms for the server to end the connection without another
+  // byte; true when it did.
+  bool PeerClosed(int ms) {
+    const int fd = socket_.native_handle();
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char c;
+    const ssize_t n = ::recv(fd, &c, 1, 0);
+    return n == 0 || (n < 0 && errno == ECONNRESET);
+  }
+
   HttpAnswer Read() {
     namespace http = boost::beast::http;
     http::response_parser<http::string_body> parser;
@@ -62,6 +76,7 @@ class HttpClient {
     a.body = res.body();
     a.content_type = std::string(res[http::field::content_type]);
     a.keep_alive = res.keep_alive();
+    a.www_authenticate = std::string(res[http::field::www_authenticate]);
     return a;
   }
 

@@ -14,6 +14,7 @@
 #include "platform/middleware/zrm.h"
 #include "platform/middleware/zrm_config.h"
 #include "tests/platform/middleware/http_client.h"
+#include "tests/platform/middleware/test_server.h"
 
 namespace {
 
@@ -21,61 +22,10 @@ using namespace std::chrono_literals;
 using boost::beast::http::verb;
 using zrm_test::HttpClient;
 
-using Vars = std::map<std::string, std::string>;
-std::atomic<int> g_meeting{0};
-
-class TestServer : public ZRM_TServer {
- public:
-  void HandleRequest(const ZR_TDict& request, ZR_TAny& reply) override {
-    const ZR_TString& m = ZR_Fetch<ZR_TString>(request, "M", "ZR_TString");
-    if (m == "echo") {
-      reply = ZR_Fetch<ZR_TString>(request, "P1", "ZR_TString");
-    } else if (m == "zr") {
-      throw ZR_EException("no good");
-    } else if (m == "meet") {
-      // Answers true only when another request is inside at the same time.
-      ++g_meeting;
-      const auto until = std::chrono::steady_clock::now() + 5s;
-      while (g_meeting.load() < 2 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(1ms);
-      reply = ZR_TAny(g_meeting.load() >= 2);
-    } else if (m == "trace") {
-      DBG_Type(1, "one");
-      DBG_Type(2, ZR_TString("two"));
-      DBG_Type(1, std::string("ends\n"));
-      reply = ZR_TAny(static_cast<int64_t>(ZRM_CurrentRequestNumber()));
-    } else if (m == "slow") {
-      std::this_thread::sleep_for(std::chrono::milliseconds(
-          ZR_Fetch<uint32_t>(request, "P1", "ZR_TUInt32")));
-      reply = ZR_TString("done");
-    }
-  }
-};
-
-// Binds a TestServer as "svc" under the given variables and runs its loop
-// on a thread of its own.
-class Running {
- public:
-  explicit Running(std::map<std::string, std::string> vars, int timeout_ms = -1) {
-    for (const char* v : {"ZRM_LISTEN", "ZRM_THREADS", "ZRM_DEBUG", "ZRM_TRACE",
-                          "ZRM_MAX_BODY", "ZRM_TOKEN"})
-      unsetenv(v);
-    vars.emplace("ZRM_LISTEN", "127.0.0.1:0");
-    for (const auto& [k, v] : vars) setenv(k.c_str(), v.c_str(), 1);
-    ZRM_ReloadConfig();
-    server.Bind(ZR_TString("svc"), 1, 0, false);
-    server.SetTimeOut(timeout_ms);
-    loop = std::thread([this] { server.EventLoop(); });
-  }
-  ~Running() {
-    server.Shutdown();
-    if (loop.joinable()) loop.join();
-  }
-  std::string Address() const { return server.ListenAddress(); }
-
-  TestServer server;
-  std::thread loop;
-};
+using zrm_test::Running;
+using zrm_test::TestServer;
+using zrm_test::Vars;
+using zrm_test::g_meeting;
 
 TEST(ZrmHttp, RoutesAndStatuses) {
   Running run(Vars{{"ZRM_MAX_BODY", "64"}});

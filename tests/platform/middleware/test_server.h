@@ -1,0 +1,80 @@
+// A test server with scripted request operations, bound as "svc" with its
+// event loop on a thread of its own.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "platform/middleware/zrm.h"
+#include "platform/middleware/zrm_config.h"
+
+namespace zrm_test {
+
+using namespace std::chrono_literals;
+
+using Vars = std::map<std::string, std::string>;
+inline std::atomic<int> g_meeting{0};
+
+class TestServer : public ZRM_TServer {
+ public:
+  void HandleRequest(const ZR_TDict& request, ZR_TAny& reply) override {
+    const ZR_TString& m = ZR_Fetch<ZR_TString>(request, "M", "ZR_TString");
+    if (m == "echo") {
+      reply = ZR_Fetch<ZR_TString>(request, "P1", "ZR_TString");
+    } else if (m == "zr") {
+      throw ZR_EException("no good");
+    } else if (m == "meet") {
+      // Answers true only when another request is inside at the same time.
+      ++g_meeting;
+      const auto until = std::chrono::steady_clock::now() + 5s;
+      while (g_meeting.load() < 2 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(1ms);
+      reply = ZR_TAny(g_meeting.load() >= 2);
+    } else if (m == "trace") {
+      DBG_Type(1, "one");
+      DBG_Type(2, ZR_TString("two"));
+      DBG_Type(1, std::string("ends\n"));
+      reply = ZR_TAny(static_cast<int64_t>(ZRM_CurrentRequestNumber()));
+    } else if (m == "big") {
+      // A reply of P1 bytes.
+      reply = ZR_TString(std::string(ZR_Fetch<uint32_t>(request, "P1", "ZR_TUInt32"), 'x'));
+    } else if (m == "slow") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(
+          ZR_Fetch<uint32_t>(request, "P1", "ZR_TUInt32")));
+      reply = ZR_TString("done");
+    }
+  }
+};
+
+// Binds a TestServer as "svc" under the given variables and runs its loop
+// on a thread of its own.
+class Running {
+ public:
+  explicit Running(std::map<std::string, std::string> vars, int timeout_ms = -1) {
+    for (const char* v : {"ZRM_LISTEN", "ZRM_THREADS", "ZRM_DEBUG", "ZRM_TRACE",
+                          "ZRM_MAX_BODY", "ZRM_TOKEN", "ZRM_READ_TIMEOUT_MS",
+                          "ZRM_IDLE_TIMEOUT_MS", "ZRM_MAX_CONNECTIONS", "ZRM_MAX_REPLY",
+                          "ZRM_MAX_HEADER", "ZRM_DRAIN_TIMEOUT_MS", "ZRM_METRICS_PUBLIC"})
+      unsetenv(v);
+    vars.emplace("ZRM_LISTEN", "127.0.0.1:0");
+    for (const auto& [k, v] : vars) setenv(k.c_str(), v.c_str(), 1);
+    ZRM_ReloadConfig();
+    server.Bind(ZR_TString("svc"), 1, 0, false);
+    server.SetTimeOut(timeout_ms);
+    loop = std::thread([this] { server.EventLoop(); });
+  }
+  ~Running() {
+    server.Shutdown();
+    if (loop.joinable()) loop.join();
+  }
+  std::string Address() const { return server.ListenAddress(); }
+
+  TestServer server;
+  std::thread loop;
+};
+
+}  // namespace zrm_test
