@@ -176,4 +176,12 @@ bool RequirePg() {
   return ci != nullptr && *ci != '\0';
 }
 
+std::string AddDsn(const std::string& name, const std::string& body) {
+  InitOdbcEnv();
+  State& s = Env();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  AppendSection(s, name, body);
+  return name;
+}
+
 }  // namespace vqtest

@@ -46,4 +46,8 @@ std::string PgUnavailableReason();
 // the tests instead of skipping them.
 bool RequirePg();
 
+// Adds (or replaces) the section [name] with the given body ("Key=value"
+// lines) to the odbc.ini. Returns name.
+std::string AddDsn(const std::string& name, const std::string& body);
+
 }  // namespace vqtest

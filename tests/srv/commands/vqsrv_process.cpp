@@ -104,7 +104,9 @@ VqsrvProcess::VqsrvProcess(const std::string& odbc_ini, int debug_level) {
     const std::string drivers = std::string("ODBCSYSINI=") + (sysini ? sysini : "/etc");
     std::vector<std::string> env_text = {listen, ini, level, trace, drivers,
                                          "ZRM_THREADS=1", "LC_ALL=C"};
-    for (const char* name : {"PATH", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+    for (const char* name : {"PATH", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS",
+                             "VQ_ADO_POOL", "VQ_ADO_POOL_MAX", "VQ_ADO_POOL_IDLE_MS", "VQ_ADO_COMMAND_TIMEOUT",
+                             "VQ_ADO_BLOCK_FETCH"}) {
       if (const char* value = std::getenv(name)) env_text.push_back(std::string(name) + "=" + value);
     }
     std::vector<char*> env;
