@@ -44,6 +44,7 @@ void VQ_TServer::CommandOpen(const ZR_TDict& request, ZR_TAny& reply) const {
       if (state == adStateClosed) result.Add("Status", ZR_TAny(true));
     }
   } catch (const _com_error& e) {
+    ZRM_CountError("db", static_cast<uint32_t>(e.Error()));  // for GET /metrics
     // A failure inside the listing leaves the command: no reply is set then.
     if (conn) TraceAdoErrors(conn);
     TraceComError(e);

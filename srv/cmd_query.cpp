@@ -94,6 +94,7 @@ void VQ_TServer::CommandQuery(const ZR_TDict& request, ZR_TAny& reply) const {
     ado::Close(rs);
     reply = std::move(line);
   } catch (const _com_error& e) {
+    ZRM_CountError("db", static_cast<uint32_t>(e.Error()));  // for GET /metrics
     // The line gathered so far is dropped; the client tells an error from
     // data by the text alone.
     const ZR_TString text = FormatComError(e);

@@ -102,6 +102,7 @@ void VQ_TServer::CommandQueryDbg(const ZR_TDict& request, ZR_TAny& reply) const 
     answer.Add("Results", ZR_TAny(std::move(results)));
     answer.Add("Status", ZR_TAny(true));
   } catch (const _com_error& e) {
+    ZRM_CountError("db", static_cast<uint32_t>(e.Error()));  // for GET /metrics
     answer = ZR_TDict();
     answer.Add("Status", ZR_TAny(false));
     answer.Add("Errmsg", ZR_TAny(FormatComError(e)));
