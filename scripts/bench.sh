@@ -1,0 +1,243 @@
+#!/usr/bin/env bash
+# `make bench`: vqsrv side by side with its references, loopback only.
+#
+# Builds a release vqsrv and bench/odbc_direct, makes a SQLite database
+# (table "small": 2 rows; table "big": 100,000 rows of integer, text, real
+# and nullable text) with the DSN "vqbench", then runs every vqsrv scenario
+# interleaved with its reference:
+#   small "query" / "querydbg"  wrk -t2 -c16  vs  odbc_direct loop, 16 threads
+#   "extr"                      wrk -t2 -c16  vs  nginx with a fixed body
+#   "query" P3=-1 / "querydbg" over "big"   vs  odbc_direct rows, sqlite3 -json
+#   memory soak: mixed requests on a fresh vqsrv, resident memory after the
+#               first 10,000 and after 1,000,000 (or the time limit)
+# and writes the table to bench/results/latest.md.
+#
+# BENCH_SECONDS  length of each throughput run (default 5)
+# BENCH_SOAK_REQUESTS  requests of the soak (default 1000000)
+# BENCH_SOAK_SECONDS   time limit of the soak after its first 10,000 (90)
+# BENCH_BUILD    build directory (default build-bench)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BENCH_BUILD:-$root/build-bench}
+secs=${BENCH_SECONDS:-5}
+soak_secs=${BENCH_SOAK_SECONDS:-90}
+soak_total=${BENCH_SOAK_REQUESTS:-1000000}
+conns=16
+
+for tool in wrk curl sqlite3 /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "bench: $tool is missing (make deps)" >&2; exit 1; }
+done
+
+echo "== building (Release) in $build"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVQ_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)" --target vqsrv odbc_direct >/dev/null
+bin="$build/bin"
+
+tmp=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+echo "== benchmark database"
+db="$tmp/bench.db"
+sqlite3 "$db" <<'SQL'
+CREATE TABLE small(id INTEGER, name TEXT, price REAL, note TEXT);
+INSERT INTO small VALUES (1, 'alpha', 1.5, NULL), (2, 'beta', 2.25, 'second');
+CREATE TABLE big(id INTEGER PRIMARY KEY, name TEXT, price REAL, qty INTEGER, note TEXT);
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000)
+INSERT INTO big SELECT i, 'name ' || i, i * 0.25, i % 97,
+                       CASE WHEN i % 3 = 0 THEN NULL ELSE 'note ' || i END FROM n;
+SQL
+cat > "$tmp/odbc.ini" <<INI
+[vqbench]
+Driver=SQLite3
+Database=$db
+Timeout=5000
+INI
+export ODBCINI="$tmp/odbc.ini" ODBCSYSINI=/etc
+
+free_port() {
+  local p
+  for _ in $(seq 50); do
+    p=$((20000 + RANDOM % 20000))
+    (echo >"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { echo "$p"; return; }
+  done
+  echo "bench: no free port" >&2; exit 1
+}
+
+wait_http() {  # url
+  for _ in $(seq 100); do
+    curl -s -o /dev/null -d '{}' "$1" && return 0
+    sleep 0.05
+  done
+  echo "bench: nothing answers on $1" >&2; exit 1
+}
+
+port=$(free_port)
+url="http://127.0.0.1:$port/ZIDozeve"
+ZRM_LISTEN="127.0.0.1:$port" ZRM_DEBUG=0 "$bin/vqsrv" 2>"$tmp/vqsrv.err" &
+vq=$!; pids+=("$vq")
+wait_http "$url"
+
+wrk_rps() {  # script url
+  wrk -t2 -c"$conns" -d"${secs}s" -s "$1" "$2" | awk '/^Requests\/sec:/ {print $2}'
+}
+direct_rps() {  # sql [names]
+  "$bin/odbc_direct" loop vqbench "$1" "$conns" "$secs" reuse ${2:-} | awk '{print $2}'
+}
+max() { awk -v a="$1" -v b="$2" 'BEGIN {print (a + 0 > b + 0) ? a : b}'; }
+
+rows=()  # "scenario|vqsrv|reference|ratio|target|holds"
+add_row() {  # scenario vq ref unit target-op target
+  local ratio holds
+  ratio=$(awk -v a="$2" -v b="$3" 'BEGIN {if (b + 0 > 0) printf "%.2f", a / b; else print "-"}')
+  holds=$(awk -v r="$ratio" -v op="$5" -v t="$6" 'BEGIN {
+    if (r == "-" || t == "-") print "-"; else if (op == ">=") print (r + 0 >= t) ? "yes" : "NO";
+    else print (r + 0 <= t) ? "yes" : "NO" }')
+  rows+=("$1|$2 $4|$3 $4|$ratio|$5 $6|$holds")
+  echo "   $1: vqsrv $2 $4, reference $3 $4, ratio $ratio (target $5 $6): $holds"
+}
+
+small_sql="SELECT id, name, price, note FROM small"
+# Two interleaved rounds each (vqsrv, reference, vqsrv, reference); best of two.
+echo "== small query (${secs}s runs, $conns connections / threads)"
+a=0; b=0
+for _ in 1 2; do
+  a=$(max "$a" "$(wrk_rps "$root/bench/query.lua" "$url")")
+  b=$(max "$b" "$(direct_rps "$small_sql")")
+done
+add_row 'small "query"' "$a" "$b" req/s ">=" 0.8
+
+echo "== small querydbg"
+a=0; b=0
+for _ in 1 2; do
+  a=$(max "$a" "$(wrk_rps "$root/bench/querydbg.lua" "$url")")
+  b=$(max "$b" "$(direct_rps "$small_sql" names)")
+done
+add_row 'small "querydbg"' "$a" "$b" req/s ">=" 0.8
+
+echo "== extr against nginx"
+if command -v nginx >/dev/null; then
+  nport=$(free_port)
+  mkdir -p "$tmp/nginx"
+  cat > "$tmp/nginx/nginx.conf" <<CONF
+worker_processes 2;
+daemon off;
+pid $tmp/nginx/nginx.pid;
+error_log $tmp/nginx/error.log;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  client_body_temp_path $tmp/nginx/body;
+  proxy_temp_path $tmp/nginx/proxy;
+  fastcgi_temp_path $tmp/nginx/fastcgi;
+  uwsgi_temp_path $tmp/nginx/uwsgi;
+  scgi_temp_path $tmp/nginx/scgi;
+  server {
+    listen 127.0.0.1:$nport;
+    location / { default_type application/json; return 200 '{"Result":"bcdefgh"}'; }
+  }
+}
+CONF
+  nginx -p "$tmp/nginx" -e "$tmp/nginx/error.log" -c "$tmp/nginx/nginx.conf" &
+  ng=$!; pids+=("$ng")
+  wait_http "http://127.0.0.1:$nport/ZIDozeve"
+  a=0; b=0
+  for _ in 1 2; do
+    a=$(max "$a" "$(wrk_rps "$root/bench/extr.lua" "$url")")
+    b=$(max "$b" "$(wrk_rps "$root/bench/extr.lua" "http://127.0.0.1:$nport/ZIDozeve")")
+  done
+  kill "$ng" 2>/dev/null || true
+  add_row '"extr" vs nginx' "$a" "$b" req/s ">=" 0.6
+else
+  echo "   nginx is missing: \"extr\" has no reference (install nginx to compare)"
+  rows+=('"extr" vs nginx|skipped: nginx missing|-|-|>= 0.6|-')
+fi
+
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+hwm_kb() { awk '/^VmHWM:/ {print $2}' "/proc/$vq/status"; }
+rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$vq/status"; }
+
+big_sql="SELECT id, name, price, qty, note FROM big"
+# One vqsrv request: prints "<ms> <reply bytes> <peak kB>". The peak is the
+# high-water mark, reset before the request where the kernel allows it.
+vq_big() {  # method selector-json
+  echo 5 > "/proc/$vq/clear_refs" 2>/dev/null || true
+  local body="{\"M\":\"$1\",\"P1\":\"vqbench\",\"P2\":\"$big_sql\"$2}"
+  local out
+  out=$(curl -s --max-time 120 -o "$tmp/reply" -w '%{time_total} %{size_download}' -d "$body" "$url")
+  awk -v t="${out% *}" -v s="${out#* }" -v h="$(hwm_kb)" 'BEGIN {printf "%.0f %d %d\n", t * 1000, s, h}'
+}
+ref_big() {  # command...: prints "<ms> <peak kB>"
+  local t0 t1
+  t0=$(now_ms)
+  /usr/bin/time -f %M -o "$tmp/mem" "$@" >/dev/null 2>"$tmp/ref.err"
+  t1=$(now_ms)
+  echo "$((t1 - t0)) $(tail -1 "$tmp/mem")"
+}
+best3() {  # field function args...: the run with the least time of three
+  local best="" line
+  for _ in 1 2 3; do
+    line=$("$@")
+    if [ -z "$best" ] || [ "${line%% *}" -lt "${best%% *}" ]; then best=$line; fi
+  done
+  echo "$best"
+}
+
+echo "== 100,000 rows (best of 3 each)"
+q=$(best3 vq_big query ',"P3":-1'); d=$(best3 ref_big "$bin/odbc_direct" rows vqbench "$big_sql")
+j=$(best3 ref_big sqlite3 -json "$db" "$big_sql")
+qd=$(best3 vq_big querydbg '')
+read -r q_ms q_size q_hwm <<<"$q"; read -r d_ms d_kb <<<"$d"; read -r j_ms j_kb <<<"$j"
+read -r qd_ms qd_size qd_hwm <<<"$qd"
+echo "   query P3=-1: ${q_ms} ms, reply ${q_size} B, peak ${q_hwm} kB; odbc_direct ${d_ms} ms ${d_kb} kB; sqlite3 -json ${j_ms} ms ${j_kb} kB"
+echo "   querydbg: ${qd_ms} ms, reply ${qd_size} B, peak ${qd_hwm} kB"
+add_row '"query" P3=-1, 100k rows: time' "$q_ms" "$d_ms" ms "<=" 1.0
+add_row '"querydbg", 100k rows: time' "$qd_ms" "$d_ms" ms "<=" 1.3
+add_row '"query" P3=-1 vs sqlite3 -json: time' "$q_ms" "$j_ms" ms "<=" "-"
+add_row '"querydbg" vs sqlite3 -json: time' "$qd_ms" "$j_ms" ms "<=" "-"
+add_row '"query" P3=-1: peak RSS vs odbc_direct' "$q_hwm" "$d_kb" kB "<=" "-"
+add_row '"querydbg": peak RSS vs reply size' "$qd_hwm" "$((qd_size / 1024))" kB "<=" 3.0
+rows+=("sqlite3 -json peak RSS|-|$j_kb kB|-|-|-")
+
+echo "== memory soak (mixed requests on a fresh vqsrv: 10,000, then up to $soak_total or ${soak_secs}s)"
+# A fresh process, so the peak of the large replies above is not counted.
+kill "$vq" 2>/dev/null || true
+wait "$vq" 2>/dev/null || true
+ZRM_LISTEN="127.0.0.1:$port" ZRM_DEBUG=0 "$bin/vqsrv" 2>>"$tmp/vqsrv.err" &
+vq=$!; pids+=("$vq")
+wait_http "$url"
+mixed() {  # seconds: prints the number of requests done
+  wrk -t2 -c"$conns" -d"${1}s" -s "$root/bench/mixed.lua" "$url" | awk '/requests in/ {print $1}'
+}
+before=0
+while [ "$before" -lt 10000 ]; do before=$((before + $(mixed 1))); done
+rss1=$(rss_kb)
+total=$before
+start=$(date +%s)
+while [ "$total" -lt "$soak_total" ] && [ $(($(date +%s) - start)) -lt "$soak_secs" ]; do
+  total=$((total + $(mixed 10)))
+done
+rss2=$(rss_kb)
+add_row "RSS after $total vs after $before requests" "$rss2" "$rss1" kB "<=" 1.1
+
+date_text=$(date -u '+%Y-%m-%d %H:%M UTC')
+{
+  echo "# vqsrv benchmark, $date_text"
+  echo
+  echo "$(nproc) cores; wrk -t2 -c$conns, ${secs}s runs; reference loops run $conns threads with one kept connection each."
+  echo
+  echo "| scenario | vqsrv | reference | ratio | target | holds |"
+  echo "|---|---|---|---|---|---|"
+  for r in "${rows[@]}"; do echo "| ${r//|/ | } |"; done
+} > "$tmp/table.md"
+mkdir -p "$root/bench/results"
+cp "$tmp/table.md" "$root/bench/results/latest.md"
+echo
+cat "$tmp/table.md"
+echo
+echo "written to bench/results/latest.md"
