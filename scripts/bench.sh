@@ -15,12 +15,18 @@
 # BENCH_SECONDS  length of each throughput run (default 5)
 # BENCH_SOAK_REQUESTS  requests of the soak (default 1000000)
 # BENCH_SOAK_SECONDS   time limit of the soak after its first 10,000 (90)
+# BENCH_POOL     1 (default): connections reused on both sides; 0: neither
 # BENCH_BUILD    build directory (default build-bench)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BENCH_BUILD:-$root/build-bench}
 secs=${BENCH_SECONDS:-5}
 soak_secs=${BENCH_SOAK_SECONDS:-90}
+# Connection reuse on both sides (vqsrv's data-object pool, one kept
+# connection per reference thread), or off on both with BENCH_POOL=0.
+pool=${BENCH_POOL:-1}
+if [ "$pool" = 0 ]; then reuse=fresh; else reuse=reuse; pool=1; fi
+export VQ_ADO_POOL=$pool
 soak_total=${BENCH_SOAK_REQUESTS:-1000000}
 conns=16
 
@@ -87,7 +93,7 @@ wrk_rps() {  # script url
   wrk -t2 -c"$conns" -d"${secs}s" -s "$1" "$2" | awk '/^Requests\/sec:/ {print $2}'
 }
 direct_rps() {  # sql [names]
-  "$bin/odbc_direct" loop vqbench "$1" "$conns" "$secs" reuse ${2:-} | awk '{print $2}'
+  "$bin/odbc_direct" loop vqbench "$1" "$conns" "$secs" "$reuse" ${2:-} | awk '{print $2}'
 }
 max() { awk -v a="$1" -v b="$2" 'BEGIN {print (a + 0 > b + 0) ? a : b}'; }
 
@@ -229,7 +235,7 @@ date_text=$(date -u '+%Y-%m-%d %H:%M UTC')
 {
   echo "# vqsrv benchmark, $date_text"
   echo
-  echo "$(nproc) cores; wrk -t2 -c$conns, ${secs}s runs; reference loops run $conns threads with one kept connection each."
+  echo "$(nproc) cores; wrk -t2 -c$conns, ${secs}s runs; reference loops run $conns threads; connection reuse: $reuse (VQ_ADO_POOL=$pool)."
   echo
   echo "| scenario | vqsrv | reference | ratio | target | holds |"
   echo "|---|---|---|---|---|---|"

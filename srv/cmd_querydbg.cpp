@@ -1,7 +1,9 @@
 // Command "querydbg": runs P2 on the data source "DSN=" + P1 and replies
 // {"Results": [ {field name: value text, ...} per record ], "Status": true},
 // or {"Status": false, "Errmsg": error text}. Writes no trace.
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/ado/ado.h"
 #include "srv/db/ado_ops.h"
@@ -34,23 +36,49 @@ BSTR WholeNarrowToBstr(const std::string& narrow) {
   return out;
 }
 
-// One record as a dictionary in field order. A database null is the empty
-// value (JSON null), so it stays apart from the empty text.
-ZR_TDict ReadRecord(const RecordsetPtr& rs) {
-  ZR_TDict record;
-  for (int32_t i = 0; i < ado::GetCount(ado::GetFields(rs)); ++i) {
-    _variant_t index;
+// Reads the records of an open result. The field names and their count are
+// taken once, at the first record, and each name becomes a key once instead
+// of once per cell; every record then costs one Fields lookup and one Item
+// per field.
+class RecordReader {
+ public:
+  explicit RecordReader(const RecordsetPtr& rs) {
+    const FieldsPtr fields = ado::GetFields(rs);
+    const LONG count = ado::GetCount(fields);
+    names_.reserve(count > 0 ? static_cast<size_t>(count) : 0);
+    for (LONG i = 0; i < count; ++i) {
+      _variant_t index;
+      const _bstr_t name = ado::GetName(ado::GetItem(fields, Index(index, i)));
+      names_.emplace_back(static_cast<const char16_t*>(name.GetBSTR()));
+    }
+  }
+
+  // The current record as a dictionary in field order. A database null is
+  // the empty value (JSON null), so it stays apart from the empty text.
+  ZR_TDict Read(const RecordsetPtr& rs) const {
+    const FieldsPtr fields = ado::GetFields(rs);
+    ZR_TDict record;
+    record.Reserve(names_.size());
+    for (size_t i = 0; i < names_.size(); ++i) {
+      _variant_t index;
+      _variant_t value;
+      ado::GetValue(ado::GetItem(fields, Index(index, static_cast<LONG>(i))), &value);
+      ZR_TAny text = value.vt == VT_NULL ? ZR_TAny() : ZR_TAny(VariantToString(value));
+      record.Add(names_[i], std::move(text));
+    }
+    return record;
+  }
+
+ private:
+  // A Fields index: VT_I2 holding i.
+  static const VARIANT& Index(_variant_t& index, LONG i) {
     index.vt = VT_I2;
     index.iVal = static_cast<SHORT>(i);
-    const FieldPtr field = ado::GetItem(ado::GetFields(rs), index);
-    _variant_t value;
-    ado::GetValue(field, &value);
-    ZR_TAny text = value.vt == VT_NULL ? ZR_TAny() : ZR_TAny(VariantToString(value));
-    const _bstr_t name = ado::GetName(field);
-    record.Add(static_cast<const char16_t*>(name.GetBSTR()), std::move(text));
+    return index;
   }
-  return record;
-}
+
+  std::vector<ZR_TString> names_;
+};
 
 }  // namespace
 
@@ -86,8 +114,10 @@ void VQ_TServer::CommandQueryDbg(const ZR_TDict& request, ZR_TAny& reply) const 
       const LONG count = ado::GetRecordCount(rs);
       results = ZR_TArray(count > 0 ? static_cast<uint32_t>(count) : 0u);
       uint32_t row = 1;
+      std::optional<RecordReader> reader;  // made at the first row
       while (!ado::IsEOF(rs)) {
-        ZR_TDict record = ReadRecord(rs);
+        if (!reader) reader.emplace(rs);
+        ZR_TDict record = reader->Read(rs);
         // More rows than the count foresaw are appended, not lost.
         if (row - 1 < results.Size()) {
           results[row - 1] = std::move(record);

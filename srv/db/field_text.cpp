@@ -11,8 +11,7 @@
 
 namespace {
 
-// The field at index, read anew through the recordset's Fields for every
-// property, as each read of the record walk does.
+// The field at index, looked up through the recordset's Fields.
 FieldPtr FieldAt(const RecordsetPtr& rs, const VARIANT& index) {
   return ado::GetItem(ado::GetFields(rs), index);
 }
@@ -61,21 +60,25 @@ std::string FormatDouble(double v) {
   return text;
 }
 
+// The line grows in place (amortised growth): building it by "line = line +
+// text" copied the whole line for every field, quadratic over a large result.
 void AppendField(ZR_TString& line, const RecordsetPtr& rs, const VARIANT& index,
                  int32_t index_value, int32_t record, int32_t selector) {
   // Every field but the first of the first record in the line gets a "|".
-  if (index_value > 0 || (selector == -1 && record > 1)) line = line + ZR_TString("|");
+  if (index_value > 0 || (selector == -1 && record > 1)) line += ZR_TString("|");
 
-  if (ado::GetActualSize(FieldAt(rs, index)) == 0) return;
+  // One lookup per field: a Field reads the current record at every call, so
+  // its properties come out the same as through a fresh lookup each.
+  const FieldPtr field = FieldAt(rs, index);
+  if (ado::GetActualSize(field) == 0) return;
 
-  if (ado::GetType(FieldAt(rs, index)) == adDouble) {
-    _variant_t value;
-    ado::GetValue(FieldAt(rs, index), &value);
-    line = line + ZR_TString(FormatDouble(VariantToDouble(value)));
+  _variant_t value;
+  if (ado::GetType(field) == adDouble) {
+    ado::GetValue(field, &value);
+    line += ZR_TString(FormatDouble(VariantToDouble(value)));
     return;
   }
-  _variant_t value;
-  ado::GetValue(FieldAt(rs, index), &value);
+  ado::GetValue(field, &value);
   const _bstr_t text = VariantToText(value);
-  line = line + ZR_TString(static_cast<const char16_t*>(text.GetBSTR()), ZR_TString::kWhole);
+  line += ZR_TString(static_cast<const char16_t*>(text.GetBSTR()), ZR_TString::kWhole);
 }
