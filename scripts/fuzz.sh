@@ -17,6 +17,12 @@ TARGETS=${FUZZ_TARGETS:-request string convert error_text}
 
 command -v clang++ >/dev/null || { echo "fuzz: clang++ is missing (make deps)" >&2; exit 2; }
 
+# A build directory made from another source tree (or with another
+# compiler) cannot be reused: start it again.
+if [ -f "$BUILD/CMakeCache.txt" ] &&
+   ! grep -qx "CMAKE_HOME_DIRECTORY:INTERNAL=$PWD" "$BUILD/CMakeCache.txt"; then
+  rm -rf "$BUILD"
+fi
 CC=clang CXX=clang++ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVQ_FUZZ=ON -DVQ_TESTS=OFF -DVQ_BENCH=OFF >/dev/null
 build_targets=()
