@@ -37,8 +37,10 @@ struct Shard {
 };
 
 std::mutex g_mutex;  // shards list, free shards, command names, error counts
-std::vector<Shard*> g_shards;
-std::vector<Shard*> g_free;
+// Never destroyed: threads may still count while the process exits, and
+// the shards stay reachable for the leak checker.
+std::vector<Shard*>& g_shards = *new std::vector<Shard*>;
+std::vector<Shard*>& g_free = *new std::vector<Shard*>;
 std::map<std::pair<std::string, uint32_t>, uint64_t> g_errors;
 
 // Command names: slot i + 1 holds g_names[i]; written once, under the lock,
