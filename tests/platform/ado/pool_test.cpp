@@ -22,12 +22,14 @@ std::u16string PoolDsn() {
   return U16("DSN=" + dsn);
 }
 
+// Connects outside the data-object layer, the way that layer does.
 SQLHDBC RawConnect(const std::u16string& text) {
   SQLHDBC dbc = SQL_NULL_HDBC;
   EXPECT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, zado::OdbcEnvironment(), &dbc)));
   std::u16string in = text;
+  SQLSMALLINT out_length = 0;
   EXPECT_TRUE(SQL_SUCCEEDED(SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR*>(in.data()),
-                                              static_cast<SQLSMALLINT>(in.size()), nullptr, 0, nullptr,
+                                              static_cast<SQLSMALLINT>(in.size()), nullptr, 0, &out_length,
                                               SQL_DRIVER_NOPROMPT)));
   return dbc;
 }
