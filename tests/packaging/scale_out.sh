@@ -10,16 +10,25 @@ haproxy=$(command -v haproxy || true)
 [ -n "$haproxy" ] || skip "haproxy not found (package haproxy)"
 bin="$build/bin/vqsrv"
 
-p1=$(free_port); p2=$(free_port); front=$(free_port)
 pids=()
+ports=()
 for i in 1 2; do
-  port=$([ $i -eq 1 ] && echo "$p1" || echo "$p2")
-  start_bg "$VQ_TMP/vqsrv$i.log" env ZRM_LISTEN="127.0.0.1:$port" ZRM_DEBUG=1 \
-    ZRM_TRACE="$VQ_TMP/trace$i.log" ZRM_THREADS=2 "$bin"
+  # Another test may take a port between the check and the bind: try again
+  # on a new port when the instance could not bind.
+  for attempt in 1 2 3 4 5; do
+    port=$(free_port)
+    start_bg "$VQ_TMP/vqsrv$i.log" env ZRM_LISTEN="127.0.0.1:$port" ZRM_DEBUG=1 \
+      ZRM_TRACE="$VQ_TMP/trace$i.log" ZRM_THREADS=2 "$bin"
+    if wait_http "http://127.0.0.1:$port/healthz" "$VQ_LAST_PID"; then break; fi
+    grep -q "Address already in use" "$VQ_TMP/vqsrv$i.log" && [ "$attempt" -lt 5 ] && continue
+    cat "$VQ_TMP/vqsrv$i.log" >&2; fail "instance $i up on port $port"; finish
+  done
   pids+=("$VQ_LAST_PID")
-  wait_http "http://127.0.0.1:$port/healthz" "$VQ_LAST_PID" \
-    || { cat "$VQ_TMP/vqsrv$i.log" >&2; fail "instance $i up on port $port"; finish; }
+  ports+=("$port")
 done
+p1=${ports[0]}; p2=${ports[1]}
+front=$(free_port)
+while [ "$front" = "$p1" ] || [ "$front" = "$p2" ]; do front=$(free_port); done
 pass "two instances up on ports $p1 and $p2"
 
 # The sample's structure, with the test's ports in place of its own; each
