@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -296,7 +297,9 @@ class ZR_TEntry : public ZR_TObject {
 };
 
 // Dictionary with string keys, kept in insertion order. Adding a key that is
-// present replaces its value in place.
+// present replaces its value in place. Past kIndexFrom entries a hash index
+// keeps Add and Find constant-time (a large decoded object would otherwise
+// cost a scan per key).
 class ZR_TDict : public ZR_TObject, public ZR_IPackable, public ZR_IPrintable {
  public:
   struct Entry {
@@ -332,8 +335,15 @@ class ZR_TDict : public ZR_TObject, public ZR_IPackable, public ZR_IPrintable {
   void* ZR_DynamicInfo(const char* name) const override;
   static const ZR_TClass& ZR_ClassObject();
 
+  static constexpr size_t kIndexFrom = 32;
+
  private:
+  Entry* FindEntry(std::string_view key);
+  const Entry* FindEntry(std::string_view key) const;
+
   std::vector<Entry> entries_;
+  // Hash of a key -> its position in entries_; empty below kIndexFrom.
+  std::unordered_multimap<size_t, size_t> index_;
 };
 
 // Array of n values; elements never set are empty (JSON null).

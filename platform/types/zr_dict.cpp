@@ -16,22 +16,40 @@ ZR_TDict& ZR_TDict::Add(const char* key, ZR_TAny value) { return Add(ZR_TString(
 ZR_TDict& ZR_TDict::Add(const wchar_t* key, ZR_TAny value) { return Add(ZR_TString(key), std::move(value)); }
 ZR_TDict& ZR_TDict::Add(const char16_t* key, ZR_TAny value) { return Add(ZR_TString(key), std::move(value)); }
 
+const ZR_TDict::Entry* ZR_TDict::FindEntry(std::string_view key) const {
+  if (index_.empty()) {
+    for (const Entry& e : entries_)
+      if (e.key.Utf8() == key) return &e;
+    return nullptr;
+  }
+  auto [first, last] = index_.equal_range(std::hash<std::string_view>{}(key));
+  for (auto it = first; it != last; ++it)
+    if (entries_[it->second].key.Utf8() == key) return &entries_[it->second];
+  return nullptr;
+}
+
+ZR_TDict::Entry* ZR_TDict::FindEntry(std::string_view key) {
+  return const_cast<Entry*>(static_cast<const ZR_TDict*>(this)->FindEntry(key));
+}
+
 ZR_TDict& ZR_TDict::Add(const ZR_TString& key, ZR_TAny value) {
-  for (Entry& e : entries_) {
-    if (e.key == key) {
-      e.value = std::move(value);
-      return *this;
-    }
+  if (Entry* e = FindEntry(key.Utf8())) {
+    e->value = std::move(value);
+    return *this;
   }
   entries_.push_back(Entry{key, std::move(value)});
+  const std::hash<std::string_view> hash;
+  if (!index_.empty()) {
+    index_.emplace(hash(key.Utf8()), entries_.size() - 1);
+  } else if (entries_.size() >= kIndexFrom) {
+    for (size_t i = 0; i < entries_.size(); ++i) index_.emplace(hash(entries_[i].key.Utf8()), i);
+  }
   return *this;
 }
 
 const ZR_TAny* ZR_TDict::Find(const char* key) const {
-  const std::string_view k = KeyView(key);
-  for (const Entry& e : entries_)
-    if (e.key.Utf8() == k) return &e.value;
-  return nullptr;
+  const Entry* e = FindEntry(KeyView(key));
+  return e ? &e->value : nullptr;
 }
 
 bool ZR_TDict::Has(const char* key) const { return Find(key) != nullptr; }

@@ -2,10 +2,8 @@
 // explicit stack, so neither parsing nor building recurses.
 #include <cmath>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include <rapidjson/error/en.h>
@@ -19,18 +17,6 @@ namespace {
 constexpr unsigned kParseFlags = rapidjson::kParseIterativeFlag |
                                  rapidjson::kParseValidateEncodingFlag |
                                  rapidjson::kParseFullPrecisionFlag;
-
-// Objects up to this size find repeated keys by a plain scan (ZR_TDict::Add);
-// larger ones keep a hash index, so a big object decodes in linear time.
-constexpr size_t kIndexFrom = 32;
-
-// The builder's own access to a dictionary's entries: replacing and appending
-// without Add's linear scan once the index has found or ruled out the key.
-// The dictionary is a local, non-const object, so writing through this
-// reference is sound.
-std::vector<ZR_TDict::Entry>& MutableEntries(ZR_TDict& dict) {
-  return const_cast<std::vector<ZR_TDict::Entry>&>(dict.Entries());
-}
 
 class Builder {
  public:
@@ -64,16 +50,7 @@ class Builder {
   }
   bool StartObject() { return Open(true); }
   bool StartArray() { return Open(false); }
-  bool EndObject(rapidjson::SizeType) {
-    Frame& f = stack_.back();
-    if (!f.overflow.empty()) {
-      auto& entries = MutableEntries(f.dict);
-      f.index.clear();  // holds views of the keys about to move
-      entries.reserve(entries.size() + f.overflow.size());
-      for (ZR_TDict::Entry& e : f.overflow) entries.push_back(std::move(e));
-    }
-    return Close(ZR_TAny(std::move(f.dict)));
-  }
+  bool EndObject(rapidjson::SizeType) { return Close(ZR_TAny(std::move(stack_.back().dict))); }
   bool EndArray(rapidjson::SizeType) { return Close(ZR_TAny(std::move(stack_.back().array))); }
 
  private:
@@ -82,12 +59,6 @@ class Builder {
     ZR_TDict dict;
     ZR_TArray array;
     std::string key;  // key of the value being read
-    // Large objects: entries past the first kIndexFrom wait in a deque (no
-    // moves while it grows) and join the dictionary at the end. The index
-    // maps a key to its entry: below dict.Size() in the dictionary, else in
-    // the deque. Its views point at keys that do not move until the end.
-    std::deque<ZR_TDict::Entry> overflow;
-    std::unordered_map<std::string_view, size_t> index;
   };
 
   bool Open(bool is_object) {
@@ -115,25 +86,7 @@ class Builder {
       f.array.Append(std::move(value));
       return true;
     }
-    if (f.dict.Size() < kIndexFrom && f.index.empty()) {
-      f.dict.Add(ZR_TString(f.key), std::move(value));
-      return true;
-    }
-    auto& entries = MutableEntries(f.dict);
-    if (f.index.empty()) {
-      for (size_t i = 0; i < entries.size(); ++i) f.index.emplace(entries[i].key.Utf8(), i);
-    }
-    auto it = f.index.find(std::string_view(f.key));
-    if (it == f.index.end()) {
-      const size_t at = entries.size() + f.overflow.size();
-      f.overflow.push_back(ZR_TDict::Entry{ZR_TString(f.key), ZR_TAny()});
-      f.overflow.back().value = std::move(value);
-      f.index.emplace(f.overflow.back().key.Utf8(), at);
-    } else if (it->second < entries.size()) {
-      entries[it->second].value = std::move(value);  // a repeated key replaces in place
-    } else {
-      f.overflow[it->second - entries.size()].value = std::move(value);
-    }
+    f.dict.Add(ZR_TString(f.key), std::move(value));  // a repeated key replaces in place
     return true;
   }
 

@@ -132,3 +132,30 @@ TEST(Any, CopiesAreDeepAndTextFollowsChanges) {
 }
 
 }  // namespace
+
+// Past the indexed size, lookups and replacement must behave exactly as in a
+// small dictionary, in the original, a copy and a moved-to dictionary.
+TEST(Dict, LargeDictionaryKeepsOrderAndReplacesInPlace) {
+  ZR_TDict d;
+  const int n = static_cast<int>(ZR_TDict::kIndexFrom) * 3;
+  for (int i = 0; i < n; ++i) d.Add(ZR_TString::Format("k%d", i), ZR_TAny(int64_t{i}));
+  d.Add("k5", ZR_TAny("five"));
+  d.Add(ZR_TString::Format("k%d", n - 1), ZR_TAny("last"));
+  ASSERT_EQ(d.Size(), static_cast<size_t>(n));
+  EXPECT_EQ(d.Entries()[5].key, "k5");
+  EXPECT_EQ(*d.Find("k5")->AsString(), "five");
+  EXPECT_EQ(*d.Find(ZR_TString::Format("k%d", n - 1).c_str())->AsString(), "last");
+  EXPECT_EQ(d.Find("k-missing"), nullptr);
+
+  ZR_TDict copy = d;
+  copy.Add("k7", ZR_TAny("seven"));
+  copy.Add("extra", ZR_TAny(true));
+  EXPECT_EQ(*copy.Find("k7")->AsString(), "seven");
+  EXPECT_EQ(*d.Find("k7")->AsInt(), 7);
+  EXPECT_EQ(copy.Size(), static_cast<size_t>(n + 1));
+  EXPECT_EQ(copy.Entries().back().key, "extra");
+
+  ZR_TDict moved = std::move(copy);
+  EXPECT_TRUE(moved.Has("extra"));
+  EXPECT_EQ(*moved.Find("k40")->AsInt(), 40);
+}
