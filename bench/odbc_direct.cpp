@@ -1,11 +1,21 @@
 // Reference program for the benchmark: the work of one "query" request done
-// straight through ODBC, without HTTP, JSON or the data-object layer.
+// straight through ODBC, without the data-object layer. Two references for
+// the small requests: "loop" runs the work bare (no HTTP, no JSON), "serve"
+// answers it over HTTP so it shares the machine with the load generator as
+// vqsrv does.
 //
 //   odbc_direct loop DSN SQL THREADS SECONDS reuse|fresh [names]
 //     THREADS workers repeat the request for SECONDS and the program prints
 //     "requests/s <n>". "reuse" keeps one connection per worker (what a
 //     connection pool gives), "fresh" connects and disconnects every time.
 //     "names" also reads every column name, as "querydbg" does.
+//   odbc_direct serve DSN SQL PORT THREADS [names] [fresh]
+//     A keep-alive HTTP/1.1 server on 127.0.0.1:PORT (0: any free port),
+//     THREADS worker threads each keeping one connection (or connecting
+//     afresh per request with "fresh"). Every POST body is parsed as JSON,
+//     its "P2" (else SQL) is run and the cells come back as
+//     {"Status":true,"Results":"<cells>"}. Prints "listening <port>" and
+//     serves until SIGINT or SIGTERM.
 //   odbc_direct rows DSN SQL
 //     One request: connect, execute, fetch every cell as text with
 //     SQLGetData, join the cells with "|" into one line, disconnect. Writes
@@ -18,10 +28,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/odbc_http.h"
 #include "bench/odbc_work.h"
 
 namespace {
@@ -29,7 +41,11 @@ namespace {
 int Usage() {
   std::fprintf(stderr,
                "usage: odbc_direct loop DSN SQL THREADS SECONDS reuse|fresh [names]\n"
-               "       odbc_direct rows DSN SQL\n");
+               "       odbc_direct serve DSN SQL PORT THREADS [names] [fresh]\n"
+               "       odbc_direct rows DSN SQL\n"
+               "loop: the request work bare, THREADS threads, no HTTP; prints requests/s\n"
+               "serve: the same work answered over HTTP on 127.0.0.1:PORT, for wrk\n"
+               "rows: one request over every row, timed\n");
   return 2;
 }
 
@@ -91,6 +107,35 @@ int RunRows(SQLHENV env, const std::string& dsn, const std::string& sql) {
   return 0;
 }
 
+int RunServe(SQLHENV env, char** argv, int argc) {
+  bench::ServeOptions options;
+  options.dsn = argv[2];
+  options.sql = argv[3];
+  char* end = nullptr;
+  const long port = std::strtol(argv[4], &end, 10);
+  if (*end != '\0' || port < 0 || port > 65535) return Usage();
+  options.port = static_cast<unsigned short>(port);
+  options.threads = std::atoi(argv[5]);
+  if (options.threads < 1 || options.threads > 1024) return Usage();
+  for (int i = 6; i < argc; ++i) {
+    if (std::strcmp(argv[i], "names") == 0) options.names = true;
+    else if (std::strcmp(argv[i], "fresh") == 0) options.reuse = false;
+    else return Usage();
+  }
+  options.stop_on_signals = true;
+  try {
+    bench::HttpReference server(env, options);
+    server.Start();
+    std::printf("listening %u\n", static_cast<unsigned>(server.Port()));
+    std::fflush(stdout);
+    server.Wait();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "odbc_direct: cannot serve on 127.0.0.1:%ld: %s\n", port, e.what());
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -102,6 +147,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (mode == "rows" && argc == 4) return RunRows(env.Handle(), argv[2], argv[3]);
+  if (mode == "serve" && argc >= 6 && argc <= 8) return RunServe(env.Handle(), argv, argc);
   if (mode == "loop" && (argc == 7 || argc == 8)) {
     const int threads = std::atoi(argv[4]);
     const double seconds = std::atof(argv[5]);
