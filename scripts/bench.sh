@@ -6,11 +6,22 @@
 # and nullable text) with the DSN "vqbench", then runs every vqsrv scenario
 # interleaved with its reference:
 #   small "query" / "querydbg"  wrk -t2 -c16  vs  odbc_direct loop, 16 threads
+#                               wrk -t2 -c16  vs  odbc_direct serve, as many
+#                                             threads as vqsrv runs requests on
 #   "extr"                      wrk -t2 -c16  vs  nginx with a fixed body
 #   "query" P3=-1 / "querydbg" over "big"   vs  odbc_direct rows, sqlite3 -json
 #   memory soak: mixed requests on a fresh vqsrv, resident memory after the
 #               first 10,000 and after 1,000,000 (or the time limit)
 # and writes the table to bench/results/latest.md.
+#
+# The small requests have two references. "loop" is the request's ODBC work
+# bare: no HTTP, no JSON, and the whole machine to itself. "serve" is the same
+# work behind a minimal keep-alive HTTP server that parses the same JSON body,
+# driven by the same wrk command and script as vqsrv, so wrk takes its share
+# of the 2 cores from both sides alike; it runs as many worker threads as
+# vqsrv (ZRM_THREADS, default the number of cores), since more threads than
+# cores only add switching under the same 16 connections. Both references
+# keep one connection per thread (or none with BENCH_POOL=0).
 #
 # BENCH_SECONDS  length of each throughput run (default 5)
 # BENCH_SOAK_REQUESTS  requests of the soak (default 1000000)
@@ -29,6 +40,7 @@ if [ "$pool" = 0 ]; then reuse=fresh; else reuse=reuse; pool=1; fi
 export VQ_ADO_POOL=$pool
 soak_total=${BENCH_SOAK_REQUESTS:-1000000}
 conns=16
+serve_threads=${ZRM_THREADS:-$(nproc)}
 
 for tool in wrk curl sqlite3 /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing (make deps)" >&2; exit 1; }
@@ -95,6 +107,23 @@ wrk_rps() {  # script url
 direct_rps() {  # sql [names]
   "$bin/odbc_direct" loop vqbench "$1" "$conns" "$secs" "$reuse" ${2:-} | awk '{print $2}'
 }
+# The served reference on a free port: sets ref_url and ref_pid.
+serve_ref() {  # sql [names]
+  local out="$tmp/serve.out" p=""
+  : > "$out"
+  "$bin/odbc_direct" serve vqbench "$1" 0 "$serve_threads" ${2:-} $([ "$reuse" = fresh ] && echo fresh) \
+    >"$out" 2>>"$tmp/serve.err" &
+  ref_pid=$!; pids+=("$ref_pid")
+  for _ in $(seq 100); do
+    p=$(awk '/^listening / {print $2}' "$out")
+    [ -n "$p" ] && break
+    sleep 0.05
+  done
+  [ -n "$p" ] || { echo "bench: odbc_direct serve did not start" >&2; cat "$tmp/serve.err" >&2; exit 1; }
+  ref_url="http://127.0.0.1:$p/ZIDozeve"
+  wait_http "$ref_url"
+}
+stop_ref() { kill "$ref_pid" 2>/dev/null || true; wait "$ref_pid" 2>/dev/null || true; }
 max() { awk -v a="$1" -v b="$2" 'BEGIN {print (a + 0 > b + 0) ? a : b}'; }
 
 rows=()  # "scenario|vqsrv|reference|ratio|target|holds"
@@ -102,29 +131,38 @@ add_row() {  # scenario vq ref unit target-op target
   local ratio holds
   ratio=$(awk -v a="$2" -v b="$3" 'BEGIN {if (b + 0 > 0) printf "%.2f", a / b; else print "-"}')
   holds=$(awk -v r="$ratio" -v op="$5" -v t="$6" 'BEGIN {
-    if (r == "-" || t == "-") print "-"; else if (op == ">=") print (r + 0 >= t) ? "yes" : "NO";
-    else print (r + 0 <= t) ? "yes" : "NO" }')
+    if (r == "-" || t == "-") print "-"; else if (op == ">=") print (r + 0 >= t + 0) ? "yes" : "NO";
+    else print (r + 0 <= t + 0) ? "yes" : "NO" }')
   rows+=("$1|$2 $4|$3 $4|$ratio|$5 $6|$holds")
   echo "   $1: vqsrv $2 $4, reference $3 $4, ratio $ratio (target $5 $6): $holds"
 }
 
 small_sql="SELECT id, name, price, note FROM small"
-# Two interleaved rounds each (vqsrv, reference, vqsrv, reference); best of two.
+# Two interleaved rounds each (vqsrv, loop reference, served reference,
+# twice); best of two for every side.
 echo "== small query (${secs}s runs, $conns connections / threads)"
-a=0; b=0
+serve_ref "$small_sql"
+a=0; b=0; c=0
 for _ in 1 2; do
   a=$(max "$a" "$(wrk_rps "$root/bench/query.lua" "$url")")
   b=$(max "$b" "$(direct_rps "$small_sql")")
+  c=$(max "$c" "$(wrk_rps "$root/bench/query.lua" "$ref_url")")
 done
+stop_ref
 add_row 'small "query"' "$a" "$b" req/s ">=" 0.8
+add_row 'small "query" vs HTTP-served reference' "$a" "$c" req/s ">=" "0.8 (same wrk)"
 
 echo "== small querydbg"
-a=0; b=0
+serve_ref "$small_sql" names
+a=0; b=0; c=0
 for _ in 1 2; do
   a=$(max "$a" "$(wrk_rps "$root/bench/querydbg.lua" "$url")")
   b=$(max "$b" "$(direct_rps "$small_sql" names)")
+  c=$(max "$c" "$(wrk_rps "$root/bench/querydbg.lua" "$ref_url")")
 done
+stop_ref
 add_row 'small "querydbg"' "$a" "$b" req/s ">=" 0.8
+add_row 'small "querydbg" vs HTTP-served reference' "$a" "$c" req/s ">=" "0.8 (same wrk)"
 
 echo "== extr against nginx"
 if command -v nginx >/dev/null; then
@@ -235,7 +273,7 @@ date_text=$(date -u '+%Y-%m-%d %H:%M UTC')
 {
   echo "# vqsrv benchmark, $date_text"
   echo
-  echo "$(nproc) cores; wrk -t2 -c$conns, ${secs}s runs; reference loops run $conns threads; connection reuse: $reuse (VQ_ADO_POOL=$pool)."
+  echo "$(nproc) cores; wrk -t2 -c$conns, ${secs}s runs; loop reference: $conns threads, no HTTP; served reference: $serve_threads worker threads behind the same wrk; connection reuse: $reuse (VQ_ADO_POOL=$pool)."
   echo
   echo "| scenario | vqsrv | reference | ratio | target | holds |"
   echo "|---|---|---|---|---|---|"
