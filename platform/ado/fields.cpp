@@ -2,11 +2,11 @@
 
 #include <new>
 #include <string>
+#include <vector>
 
 #include "platform/ado/dispatch_object.h"
 #include "platform/ado/errors.h"
 #include "platform/ado/failure.h"
-#include "platform/ado/recordset.h"
 
 namespace zado {
 namespace {
@@ -24,10 +24,7 @@ bool SameName(const std::u16string& a, BSTR b) {
 
 class AdoField final : public DispatchObject<Field> {
  public:
-  AdoField(AdoRecordset* recordset, size_t column)
-      : recordset_(recordset), generation_(recordset->Generation()), column_(column) {
-    recordset->AddRef();
-  }
+  AdoField(std::shared_ptr<const Cursor> cursor, size_t column) : cursor_(std::move(cursor)), column_(column) {}
 
   HRESULT get_Name(BSTR* name) override {
     if (!name) return FieldFail(E_POINTER);
@@ -45,7 +42,7 @@ class AdoField final : public DispatchObject<Field> {
     VariantInit(value);
     const RowStore* rows = nullptr;
     if (HRESULT hr = CurrentRecord(&rows); FAILED(hr)) return hr;
-    const HRESULT hr = rows->Value(recordset_->Position(), column_, value);
+    const HRESULT hr = rows->Value(cursor_->position, column_, value);
     return FAILED(hr) ? FieldFail(hr) : S_OK;
   }
 
@@ -61,7 +58,7 @@ class AdoField final : public DispatchObject<Field> {
     if (!size) return FieldFail(E_POINTER);
     const RowStore* rows = nullptr;
     if (HRESULT hr = CurrentRecord(&rows); FAILED(hr)) return hr;
-    *size = rows->ActualSize(recordset_->Position(), column_);
+    *size = rows->ActualSize(cursor_->position, column_);
     return S_OK;
   }
 
@@ -93,30 +90,27 @@ class AdoField final : public DispatchObject<Field> {
   bool NamesInFailures(REFIID riid) const override { return riid == IID_Field || riid == IID_Field20; }
 
  private:
-  ~AdoField() override { recordset_->Release(); }
+  ~AdoField() override = default;
 
   static HRESULT FieldFail(HRESULT hr) { return Fail(IID_Field20, kRecordsetSource, hr); }
 
   HRESULT CurrentRecord(const RowStore** rows) const {
     *rows = Rows();
     if (!*rows) return FieldFail(adErrObjectClosed);
-    if (recordset_->Position() >= (*rows)->RowCount()) return FieldFail(adErrNoCurrentRecord);
+    if (cursor_->position >= (*rows)->RowCount()) return FieldFail(adErrNoCurrentRecord);
     return S_OK;
   }
 
   // The rows of the opening this field was made for; null once it ended.
-  const RowStore* Rows() const { return recordset_->Generation() == generation_ ? recordset_->Rows() : nullptr; }
+  const RowStore* Rows() const { return cursor_->rows.get(); }
 
-  AdoRecordset* recordset_;
-  uint64_t generation_;
+  std::shared_ptr<const Cursor> cursor_;
   size_t column_;
 };
 
 class AdoFields final : public DispatchObject<Fields> {
  public:
-  explicit AdoFields(AdoRecordset* recordset) : recordset_(recordset), generation_(recordset->Generation()) {
-    recordset->AddRef();
-  }
+  explicit AdoFields(std::shared_ptr<const Cursor> cursor) : cursor_(std::move(cursor)) {}
 
   HRESULT get_Count(LONG* count) override {
     if (!count) return Fail(IID__Collection, kRecordsetSource, E_POINTER);
@@ -149,8 +143,20 @@ class AdoFields final : public DispatchObject<Fields> {
     } else {
       return ItemFail(adErrInvalidArgument);
     }
-    *item = new (std::nothrow) AdoField(recordset_, column);
-    return *item ? S_OK : ItemFail(E_OUTOFMEMORY);
+    if (items_.size() != rows->ColumnCount()) {
+      try {
+        items_.resize(rows->ColumnCount());
+      } catch (const std::bad_alloc&) {
+        return ItemFail(E_OUTOFMEMORY);
+      }
+    }
+    Ref<AdoField>& made = items_[column];
+    if (!made) {
+      made = Ref<AdoField>(new (std::nothrow) AdoField(cursor_, column));
+      if (!made) return ItemFail(E_OUTOFMEMORY);
+    }
+    *item = made.AddRefed();
+    return S_OK;
   }
 
  protected:
@@ -160,18 +166,20 @@ class AdoFields final : public DispatchObject<Fields> {
   bool NamesInFailures(REFIID riid) const override { return riid == IID_Fields15 || riid == IID__Collection; }
 
  private:
-  ~AdoFields() override { recordset_->Release(); }
+  ~AdoFields() override = default;
 
   static HRESULT ItemFail(HRESULT hr) { return Fail(IID_Fields15, kRecordsetSource, hr); }
 
-  const RowStore* Rows() const { return recordset_->Generation() == generation_ ? recordset_->Rows() : nullptr; }
+  const RowStore* Rows() const { return cursor_->rows.get(); }
 
-  AdoRecordset* recordset_;
-  uint64_t generation_;
+  std::shared_ptr<const Cursor> cursor_;
+  // One Field object per column, made at its first lookup. Fields are not
+  // shared between threads (a recordset is used by one request at a time).
+  std::vector<Ref<AdoField>> items_;
 };
 
 }  // namespace
 
-Fields* NewFields(AdoRecordset* recordset) { return new (std::nothrow) AdoFields(recordset); }
+Fields* NewFields(std::shared_ptr<const Cursor> cursor) { return new (std::nothrow) AdoFields(std::move(cursor)); }
 
 }  // namespace zado

@@ -122,9 +122,9 @@ HRESULT AdoRecordset::Open(VARIANT source, VARIANT active_connection, LONG curso
       if (owns_connection_) connection->Close();
       return S_OK;
     }
-    rows_ = std::move(rows);
-    position_ = 0;
-    ++generation_;
+    auto cursor = std::make_shared<Cursor>();
+    cursor->rows = std::move(rows);
+    cursor_ = std::move(cursor);
     return S_OK;
   } catch (const std::bad_alloc&) {
     return RsFail(E_OUTOFMEMORY);
@@ -149,7 +149,7 @@ HRESULT AdoRecordset::get_Status(LONG* status) {
 HRESULT AdoRecordset::get_RecordCount(LONG* count) {
   if (!count) return RsFail(E_POINTER);
   if (!IsOpen()) return RsFail(adErrObjectClosed);
-  const size_t n = rows_->RowCount();
+  const size_t n = cursor_->rows->RowCount();
   *count = n > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<LONG>(n);
   return S_OK;
 }
@@ -157,7 +157,7 @@ HRESULT AdoRecordset::get_RecordCount(LONG* count) {
 HRESULT AdoRecordset::get_EOF(VARIANT_BOOL* eof) {
   if (!eof) return RsFail(E_POINTER);
   if (!IsOpen()) return RsFail(adErrObjectClosed);
-  *eof = position_ >= rows_->RowCount() ? VARIANT_TRUE : VARIANT_FALSE;
+  *eof = cursor_->position >= cursor_->rows->RowCount() ? VARIANT_TRUE : VARIANT_FALSE;
   return S_OK;
 }
 
@@ -165,7 +165,7 @@ HRESULT AdoRecordset::get_EOF(VARIANT_BOOL* eof) {
 HRESULT AdoRecordset::get_BOF(VARIANT_BOOL* bof) {
   if (!bof) return RsFail(E_POINTER);
   if (!IsOpen()) return RsFail(adErrObjectClosed);
-  *bof = rows_->RowCount() == 0 ? VARIANT_TRUE : VARIANT_FALSE;
+  *bof = cursor_->rows->RowCount() == 0 ? VARIANT_TRUE : VARIANT_FALSE;
   return S_OK;
 }
 
@@ -173,8 +173,12 @@ HRESULT AdoRecordset::get_Fields(Fields** fields) {
   if (!fields) return RsFail(E_POINTER);
   *fields = nullptr;
   if (!IsOpen()) return RsFail(adErrObjectClosed);
-  *fields = NewFields(this);
-  return *fields ? S_OK : RsFail(E_OUTOFMEMORY);
+  if (!fields_) {
+    fields_ = Ref<Fields>(NewFields(cursor_));
+    if (!fields_) return RsFail(E_OUTOFMEMORY);
+  }
+  *fields = fields_.AddRefed();
+  return S_OK;
 }
 
 HRESULT AdoRecordset::get_ActiveConnection(VARIANT* connection) {
@@ -189,22 +193,26 @@ HRESULT AdoRecordset::get_ActiveConnection(VARIANT* connection) {
 
 HRESULT AdoRecordset::MoveNext() {
   if (!IsOpen()) return RsFail(adErrObjectClosed);
-  if (position_ >= rows_->RowCount()) return RsFail(adErrNoCurrentRecord);
-  ++position_;
+  if (cursor_->position >= cursor_->rows->RowCount()) return RsFail(adErrNoCurrentRecord);
+  ++cursor_->position;
   return S_OK;
 }
 
 HRESULT AdoRecordset::MoveFirst() {
   if (!IsOpen()) return RsFail(adErrObjectClosed);
-  position_ = 0;
+  cursor_->position = 0;
   return S_OK;
+}
+
+void AdoRecordset::EndOpening() {
+  if (cursor_) cursor_->rows.reset();
+  cursor_.reset();
+  fields_ = Ref<Fields>();
 }
 
 HRESULT AdoRecordset::Close() {
   if (!IsOpen()) return RsFail(adErrObjectClosed);
-  rows_.reset();
-  position_ = 0;
-  ++generation_;
+  EndOpening();
   // A connection this recordset opened for itself ends with it.
   if (owns_connection_ && connection_ && connection_->IsOpen()) connection_->Close();
   return S_OK;

@@ -7,6 +7,7 @@
 #include "platform/ado/ado.h"
 #include "platform/ado/connection.h"
 #include "platform/ado/dispatch_object.h"
+#include "platform/ado/fields.h"
 #include "platform/ado/row_store.h"
 
 namespace zado {
@@ -30,29 +31,26 @@ class AdoRecordset final : public DispatchObject<_Recordset> {
   HRESULT MoveFirst() override;
   HRESULT Close() override;
 
-  // For Fields and Field: the held rows (null while closed) and the current
-  // position (RowCount() of the rows when at EOF).
-  const RowStore* Rows() const { return rows_.get(); }
-  size_t Position() const { return position_; }
-  // Changes with every Open and Close, so Fields and Field objects of an
-  // earlier opening see the recordset as closed.
-  uint64_t Generation() const { return generation_; }
-
  protected:
   bool IsOwnInterface(REFIID riid) const override;
   bool NamesInFailures(REFIID riid) const override;
 
  private:
   HRESULT ResolveConnection(const VARIANT& active_connection, Ref<AdoConnection>* out);
-  bool IsOpen() const { return rows_ != nullptr; }
+  bool IsOpen() const { return cursor_ != nullptr; }
+  // Ends the current opening: its Fields and Field objects see it closed
+  // and its rows are freed.
+  void EndOpening();
 
   LONG cursor_location_ = adUseServer;
   LONG max_records_ = 0;
   Ref<AdoConnection> connection_;
   bool owns_connection_ = false;  // opened from a connection string by Open
-  std::unique_ptr<RowStore> rows_;
-  size_t position_ = 0;
-  uint64_t generation_ = 0;
+  // The rows and position of the current opening, shared with its Fields
+  // and Field objects (which do not hold the recordset, so the recordset can
+  // keep its one Fields object without a reference cycle).
+  std::shared_ptr<Cursor> cursor_;
+  Ref<Fields> fields_;  // made at the first Fields call of an opening
 };
 
 }  // namespace zado

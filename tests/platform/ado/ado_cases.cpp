@@ -383,11 +383,29 @@ TEST_P(BackendTest, ClosedRecordsetAndMissingItemsAreRefused) {
   EXPECT_EQ(U8(name), "name");
   SysFreeString(name);
 
-  // After Close, objects of that opening see a closed recordset.
+  // Within one opening every lookup hands out the same objects, which follow
+  // the current record.
+  Ptr<Fields> again;
+  ASSERT_EQ(rs->get_Fields(again.Out()), S_OK);
+  EXPECT_EQ(again.get(), fields.get());
+  Ptr<Field> same;
+  ASSERT_EQ(again->get_Item(Var::I2(1).v, same.Out()), S_OK);
+  EXPECT_EQ(same.get(), field.get());
+
+  // After Close, objects of that opening see a closed recordset, also once
+  // the recordset is opened again.
   EXPECT_EQ(rs->Close(), S_OK);
   EXPECT_EQ(fields->get_Count(&n), adErrObjectClosed);
   EXPECT_EQ(field->get_Type(&n), adErrObjectClosed);
   EXPECT_EQ(rs->get_Status(&n), adErrObjectClosed);
+  ASSERT_EQ(OpenRecordset(rs.get(), "SELECT name FROM " + Table("typed") + " ORDER BY id", conn_), S_OK);
+  EXPECT_EQ(field->get_Value(&value.v), adErrObjectClosed);
+  EXPECT_EQ(fields->get_Count(&n), adErrObjectClosed);
+  Ptr<Fields> reopened;
+  ASSERT_EQ(rs->get_Fields(reopened.Out()), S_OK);
+  EXPECT_NE(reopened.get(), fields.get());
+  ASSERT_EQ(reopened->get_Count(&n), S_OK);
+  EXPECT_EQ(n, 1);
 }
 
 TEST_P(BackendTest, ActiveConnectionCarriesTheStatementDiagnostics) {
