@@ -1,10 +1,9 @@
 #include "srv/db/field_text.h"
 
-#include <clocale>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <locale.h>
 
 #include "srv/db/convert.h"
 #include "srv/db/variant.h"
@@ -15,26 +14,6 @@ namespace {
 FieldPtr FieldAt(const RecordsetPtr& rs, const VARIANT& index) {
   return ado::GetItem(ado::GetFields(rs), index);
 }
-
-// Number texts always use "." whatever the process locale is; the "C"
-// locale is made once and selected for this thread only while formatting.
-class CNumericLocale {
- public:
-  CNumericLocale() : c_(Locale()), old_(c_ ? uselocale(c_) : nullptr) {}
-  ~CNumericLocale() {
-    if (c_) uselocale(old_);
-  }
-  CNumericLocale(const CNumericLocale&) = delete;
-  CNumericLocale& operator=(const CNumericLocale&) = delete;
-
- private:
-  static locale_t Locale() {
-    static const locale_t c = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(nullptr));
-    return c;
-  }
-  locale_t c_;
-  locale_t old_;
-};
 
 int Precision(double v) {
   const double a = std::fabs(v);
@@ -49,14 +28,20 @@ int Precision(double v) {
 
 }  // namespace
 
+// to_chars with a precision writes what printf's "%.<p>g" writes in the "C"
+// locale, so the point is always "." whatever the process locale is, and it
+// is several times faster than printf. snprintf stays as the fallback should
+// the buffer ever be too small (it cannot be: at most 20 + 308 digits).
 std::string FormatDouble(double v) {
-  char format[16];  // "%.<int>g" always fits
-  std::snprintf(format, sizeof format, "%%.%dg", Precision(v));
-  CNumericLocale c_locale;
-  const int n = std::snprintf(nullptr, 0, format, v);
+  const int precision = Precision(v);
+  char buffer[400];
+  const auto [end, ec] =
+      std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::general, precision);
+  if (ec == std::errc()) return std::string(buffer, end);
+  const int n = std::snprintf(nullptr, 0, "%.*g", precision, v);
   if (n <= 0) return {};
   std::string text(static_cast<size_t>(n), '\0');
-  std::snprintf(text.data(), text.size() + 1, format, v);
+  std::snprintf(text.data(), text.size() + 1, "%.*g", precision, v);
   return text;
 }
 

@@ -4,6 +4,8 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
+#include <random>
 #include <string>
 
 #include "srv/db/variant.h"
@@ -22,6 +24,26 @@ TEST(FormatDoubleTest, PrecisionRule) {
   EXPECT_EQ(FormatDouble(0.1), "0.10000000000000000555");  // 20 significant digits
   EXPECT_EQ(FormatDouble(2.5), "2.5");
   EXPECT_EQ(FormatDouble(1.0), "1");
+}
+
+// The fast formatting must write exactly what printf's "%.<p>g" writes in
+// the "C" locale, for every magnitude and for denormals.
+TEST(FormatDoubleTest, SameTextAsPrintf) {
+  std::mt19937_64 random(7);
+  std::uniform_real_distribution<double> exponent(-320.0, 308.0);
+  std::uniform_real_distribution<double> mantissa(1.0, 10.0);
+  for (int i = 0; i < 20000; ++i) {
+    double v = mantissa(random) * std::pow(10.0, exponent(random));
+    if (i % 2) v = -v;
+    if (i % 7 == 0) v = std::round(v * 1000.0) / 1000.0;  // short decimals
+    if (!std::isfinite(v)) continue;
+    const double magnitude = std::fabs(v);
+    const int precision = magnitude >= 1.0 ? static_cast<int>(std::log10(magnitude)) + 10 : 20;
+    std::string expected(512, '\0');
+    expected.resize(static_cast<size_t>(std::snprintf(expected.data(), expected.size(), "%.*g", precision, v)));
+    ASSERT_EQ(FormatDouble(v), expected) << i;
+  }
+  EXPECT_EQ(FormatDouble(4.9406564584124654e-324), "4.9406564584124654418e-324");
 }
 
 TEST(FormatDoubleTest, HugeValuesAreWholeAndSpecialValuesKeepTheirText) {
