@@ -205,9 +205,28 @@ class ZR_TString : public ZR_TObject, public ZR_IPackable, public ZR_IPrintable 
 
 // ---------------------------------------------------------------------------
 // A value of any framework type, or nothing (JSON null).
+// A value already in JSON form: one complete, valid JSON value (a builder
+// such as ZR_JsonAppendString makes it so), held as parts written one after
+// another. A ZR_TAny holding it is written out as it stands, which lets a
+// command build a large reply straight in its final form instead of as a
+// tree of values many times the text's size; parts let it grow without
+// copying what it holds already.
+class ZR_TJsonText {
+ public:
+  ZR_TJsonText() : parts_{"null"} {}
+  explicit ZR_TJsonText(std::string json) { parts_.push_back(std::move(json)); }
+  explicit ZR_TJsonText(std::vector<std::string> parts) : parts_(std::move(parts)) {}
+  const std::vector<std::string>& Parts() const { return parts_; }
+  // Hands the parts over (for a writer that moves them into its output).
+  std::vector<std::string> TakeParts() { return std::move(parts_); }
+
+ private:
+  std::vector<std::string> parts_;
+};
+
 class ZR_TAny : public ZR_TObject, public ZR_IPackable, public ZR_IPrintable {
  public:
-  enum class Kind { Empty, Bool, Int, Double, String, Dict, Array };
+  enum class Kind { Empty, Bool, Int, Double, String, Dict, Array, Json };
 
   ZR_TAny();
   ZR_TAny(bool value);
@@ -223,6 +242,7 @@ class ZR_TAny : public ZR_TObject, public ZR_IPackable, public ZR_IPrintable {
   ZR_TAny(ZR_TDict&& value);
   ZR_TAny(const ZR_TArray& value);
   ZR_TAny(ZR_TArray&& value);
+  ZR_TAny(ZR_TJsonText&& value);
   ZR_TAny(const ZR_IPackable& value);
   ZR_TAny(const ZR_TAny& other);
   ZR_TAny(ZR_TAny&& other) noexcept;
@@ -237,7 +257,7 @@ class ZR_TAny : public ZR_TObject, public ZR_IPackable, public ZR_IPrintable {
   Kind GetKind() const;
   bool IsEmpty() const { return GetKind() == Kind::Empty; }
   // Name of the held type: "null", "bool", "integer", "double",
-  // "ZR_TString", "ZR_TDict", "ZR_TArray".
+  // "ZR_TString", "ZR_TDict", "ZR_TArray", "JSON text".
   const char* KindName() const;
 
   // Typed access; null when the value holds another kind.
@@ -249,6 +269,8 @@ class ZR_TAny : public ZR_TObject, public ZR_IPackable, public ZR_IPrintable {
   ZR_TDict* AsDict();
   const ZR_TArray* AsArray() const;
   ZR_TArray* AsArray();
+  const ZR_TJsonText* AsJson() const;
+  ZR_TJsonText* AsJson();
 
   // Text of the held value: a string as it is, anything else in its JSON
   // form. Valid while the value lives unchanged.
@@ -270,7 +292,7 @@ class ZR_TAny : public ZR_TObject, public ZR_IPackable, public ZR_IPrintable {
 
  private:
   using Value = std::variant<std::monostate, bool, int64_t, double, ZR_TString,
-                             std::unique_ptr<ZR_TDict>, std::unique_ptr<ZR_TArray>>;
+                             std::unique_ptr<ZR_TDict>, std::unique_ptr<ZR_TArray>, ZR_TJsonText>;
   Value value_;
   mutable std::string text_;  // Text() of non-strings
   mutable union {

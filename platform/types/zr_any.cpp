@@ -19,6 +19,7 @@ ZR_TAny::ZR_TAny(const ZR_TDict& value) : value_(std::make_unique<ZR_TDict>(valu
 ZR_TAny::ZR_TAny(ZR_TDict&& value) : value_(std::make_unique<ZR_TDict>(std::move(value))) {}
 ZR_TAny::ZR_TAny(const ZR_TArray& value) : value_(std::make_unique<ZR_TArray>(value)) {}
 ZR_TAny::ZR_TAny(ZR_TArray&& value) : value_(std::make_unique<ZR_TArray>(std::move(value))) {}
+ZR_TAny::ZR_TAny(ZR_TJsonText&& value) : value_(std::move(value)) {}
 ZR_TAny::ZR_TAny(const ZR_IPackable& value) : ZR_TAny(value.Pack()) {}
 
 ZR_TAny::ZR_TAny(const ZR_TAny& other) : ZR_TObject(other) {
@@ -79,8 +80,8 @@ ZR_TAny::~ZR_TAny() = default;
 ZR_TAny::Kind ZR_TAny::GetKind() const { return static_cast<Kind>(value_.index()); }
 
 const char* ZR_TAny::KindName() const {
-  static const char* const kNames[] = {"null",       "bool",     "integer", "double",
-                                       "ZR_TString", "ZR_TDict", "ZR_TArray"};
+  static const char* const kNames[] = {"null",     "bool",      "integer",  "double",
+                                       "ZR_TString", "ZR_TDict", "ZR_TArray", "JSON text"};
   return kNames[value_.index()];
 }
 
@@ -105,6 +106,9 @@ ZR_TArray* ZR_TAny::AsArray() {
   auto* p = std::get_if<std::unique_ptr<ZR_TArray>>(&value_);
   return p ? p->get() : nullptr;
 }
+
+const ZR_TJsonText* ZR_TAny::AsJson() const { return std::get_if<ZR_TJsonText>(&value_); }
+ZR_TJsonText* ZR_TAny::AsJson() { return std::get_if<ZR_TJsonText>(&value_); }
 
 // Written afresh on every call: a held dictionary or array may have been
 // changed through AsDict()/AsArray() since the last call.

@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "zr.h"
 
@@ -24,3 +25,13 @@ ZR_TAny ZR_JsonDecode(std::string_view text);
 // with U+FFFD in place of each bad byte, so the output is always valid JSON.
 void ZR_JsonEncode(const ZR_TAny& value, std::string& out);
 std::string ZR_JsonEncode(const ZR_TAny& value);
+// Like ZR_JsonEncode, but the text of each ZR_TJsonText of at least
+// kZR_JsonMoveFrom bytes is moved out of value instead of being copied:
+// the JSON text is what was appended to out, then more[0], more[1], ... A
+// large reply built as JSON text so goes out without a second copy of it.
+inline constexpr size_t kZR_JsonMoveFrom = 64 * 1024;
+void ZR_JsonEncodeMoving(ZR_TAny&& value, std::string& out, std::vector<std::string>& more);
+
+// Appends text as a JSON string (quotes included), escaped exactly as
+// ZR_JsonEncode escapes strings; invalid UTF-8 bytes become U+FFFD.
+void ZR_JsonAppendString(std::string_view utf8, std::string& out);

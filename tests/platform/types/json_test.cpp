@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "platform/types/zr_json.h"
 
@@ -119,6 +120,69 @@ TEST(Json, EncodesValuesDeeperThanTheDecodeLimit) {
   }
   const std::string out = ZR_JsonEncode(v);
   EXPECT_EQ(out, std::string(2000, '[') + "1" + std::string(2000, ']'));
+}
+
+
+// The string builder for pre-encoded text must escape exactly as the
+// encoder does, byte for byte, or a reply would change with how it is built.
+TEST(Json, AppendStringMatchesTheEncoder) {
+  std::vector<std::string> texts = {"", "plain", "q\"\\/", "crème brûlée", "\x7F\x1F\x0B\b\f\r\n\t",
+                                    std::string("x\0y", 3), "a\xFF" "b\xC3", "\xF0\x9F\x98\x80 ok"};
+  for (int c = 0; c < 256; ++c) texts.push_back(std::string(1, static_cast<char>(c)) + "z");
+  for (const std::string& t : texts) {
+    std::string built;
+    ZR_JsonAppendString(t, built);
+    EXPECT_EQ(built, ZR_JsonEncode(ZR_TAny(ZR_TString(t)))) << t;
+  }
+}
+
+TEST(Json, PreEncodedTextIsWrittenAsItStands) {
+  ZR_TDict d;
+  d.Add("Results", ZR_TAny(ZR_TJsonText("[{\"a\":\"1\"},null]")));
+  d.Add("Status", ZR_TAny(true));
+  ZR_TAny v(std::move(d));
+  EXPECT_EQ(ZR_JsonEncode(v), R"({"Results":[{"a":"1"},null],"Status":true})");
+  EXPECT_STREQ(v.Text(), R"({"Results":[{"a":"1"},null],"Status":true})");
+  const ZR_TAny copy = v;  // copies keep their own text
+  EXPECT_EQ(ZR_JsonEncode(copy), ZR_JsonEncode(v));
+  EXPECT_STREQ((*v.AsDict())["Results"].KindName(), "JSON text");
+  // Parts are written one after another; no parts at all reads as null.
+  EXPECT_EQ(ZR_JsonEncode(ZR_TAny(ZR_TJsonText(std::vector<std::string>{"[1,", "2", ",3]"}))), "[1,2,3]");
+  EXPECT_EQ(ZR_JsonEncode(ZR_TAny(ZR_TJsonText(std::vector<std::string>{}))), "null");
+  EXPECT_THROW((*v.AsDict())["Results"].DynamicCast("ZR_TString"), ZR_EException);
+}
+
+// A large pre-encoded text leaves the value whole, in a piece of its own;
+// the pieces read as the same JSON text the copying encoder writes.
+TEST(Json, MovingEncoderHandsOverLargeTexts) {
+  std::string big = "[";
+  while (big.size() < kZR_JsonMoveFrom) big += "\"0123456789\",";
+  big += "1]";
+  for (int variant = 0; variant < 3; ++variant) {
+    ZR_TDict d;
+    if (variant == 1) d.Add("before", ZR_TAny("x"));
+    d.Add("Results", ZR_TAny(ZR_TJsonText(big)));
+    d.Add("small", ZR_TAny(ZR_TJsonText("[1,2]")));
+    if (variant == 2) {
+      // Large parts are handed over one by one, small ones copied between.
+      d.Add("again", ZR_TAny(ZR_TJsonText(std::vector<std::string>{"[", big, ",", big.substr(1)})));
+    }
+    ZR_TAny v(std::move(d));
+    const std::string expected = ZR_JsonEncode(v);
+    std::string joined = "prefix:";
+    std::vector<std::string> pieces;
+    ZR_JsonEncodeMoving(std::move(v), joined, pieces);
+    EXPECT_EQ(joined.rfind("prefix:", 0), 0u);
+    joined.erase(0, 7);
+    size_t whole = 0;
+    for (const std::string& p : pieces) {
+      joined += p;
+      if (p == big || p == big.substr(1)) ++whole;
+    }
+    EXPECT_EQ(joined, expected) << variant;
+    EXPECT_EQ(whole, variant == 2 ? 3u : 1u) << variant;
+    EXPECT_EQ(pieces.size(), variant == 2 ? 6u : 2u) << variant;
+  }
 }
 
 }  // namespace
