@@ -50,8 +50,9 @@ unsigned ZRM_RunRequest(ZRM_TServer& server, std::string_view body, std::string&
 }
 
 unsigned ZRM_RunRequest(ZRM_TServer& server, std::string_view body, std::string& out,
-                        std::string& command) {
+                        std::string& command, std::vector<std::string>* more) {
   command.assign("other");
+  if (more) more->clear();
   try {
     ZR_TAny request;
     try {
@@ -78,12 +79,17 @@ unsigned ZRM_RunRequest(ZRM_TServer& server, std::string_view body, std::string&
       return Fail(500, ZRM_Demangle(t ? t->name() : nullptr), "unknown exception", out);
     }
     out.clear();
-    ZR_JsonEncode(reply, out);
+    if (more)
+      ZR_JsonEncodeMoving(std::move(reply), out, *more);
+    else
+      ZR_JsonEncode(reply, out);
     return 200;
   } catch (const std::exception& e) {
+    if (more) more->clear();
     // Decoding or encoding itself failed (memory, depth): still an answer.
     return Fail(500, ZRM_Demangle(typeid(e).name()), e.what(), out);
   } catch (...) {
+    if (more) more->clear();
     return Fail(500, "unknown", "unknown exception", out);
   }
 }

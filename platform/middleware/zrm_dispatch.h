@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 class ZRM_TServer;
 
@@ -19,5 +20,7 @@ std::string ZRM_Demangle(const char* mangled);
 unsigned ZRM_RunRequest(ZRM_TServer& server, std::string_view body, std::string& out);
 // The same, and sets command to the metrics label of the request's "M"
 // ("other" when the body has none usable).
+// With more, large pre-encoded parts of the reply are moved, not copied:
+// the body is out followed by more[0], more[1], ... (see ZR_JsonEncodeMoving).
 unsigned ZRM_RunRequest(ZRM_TServer& server, std::string_view body, std::string& out,
-                        std::string& command);
+                        std::string& command, std::vector<std::string>* more = nullptr);

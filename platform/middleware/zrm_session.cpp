@@ -249,15 +249,15 @@ void ZRM_Session::RunService(ZRM_Host& host, std::string_view target) {
   unsigned status;
   {
     ZRM_RequestNumberScope scope(number);
-    status = ZRM_RunRequest(*route->server, req.body(), reply_, command_);
+    status = ZRM_RunRequest(*route->server, req.body(), reply_, command_, &reply_more_);
   }
   ZRM_MetricsInFlight(-1);
   host.Release(route);
   host.EndRequest();
   const uint64_t limit = host.Config().max_reply;
-  if (reply_.size() > limit) {
-    const size_t size = reply_.size();
+  if (const size_t size = ReplySize(); size > limit) {
     std::string().swap(reply_);  // give the memory back now, not at the next request
+    std::vector<std::string>().swap(reply_more_);
     ZRM_ErrorBody("ReplyTooLarge",
                   "the reply of " + std::to_string(size) + " bytes is larger than the limit of " +
                       std::to_string(limit) + " bytes (ZRM_MAX_REPLY)",
@@ -268,9 +268,16 @@ void ZRM_Session::RunService(ZRM_Host& host, std::string_view target) {
   Respond(status);
 }
 
+size_t ZRM_Session::ReplySize() const {
+  size_t size = reply_.size();
+  for (const std::string& more : reply_more_) size += more.size();
+  return size;
+}
+
 void ZRM_Session::RespondError(unsigned status, const char* type, const std::string& message,
                                bool close) {
   reply_.clear();
+  reply_more_.clear();
   ZRM_ErrorBody(type, message, reply_);
   Respond(status, close);
 }
@@ -285,7 +292,7 @@ void ZRM_Session::Respond(unsigned status, bool close, const char* content_type)
   head_.append("\r\nContent-Type: ");
   head_.append(content_type ? content_type : kJson);
   head_.append("\r\nContent-Length: ");
-  AppendNumber(head_, reply_.size());
+  AppendNumber(head_, ReplySize());
   if (allow_ != nullptr) {
     head_.append("\r\nAllow: ").append(allow_);
     allow_ = nullptr;
@@ -298,16 +305,22 @@ void ZRM_Session::Respond(unsigned status, bool close, const char* content_type)
   head_.append("\r\n\r\n");
   ZRM_MetricsResponse(status);
   SetPhase(kWriting, host_.Config().read_timeout_ms);
-  const std::array<boost::asio::const_buffer, 2> parts{boost::asio::buffer(head_),
-                                                       boost::asio::buffer(reply_)};
-  boost::asio::async_write(socket_, parts, [self = shared_from_this()](error_code ec, size_t n) {
-    self->OnWrite(ec, n);
-  });
+  auto done = [self = shared_from_this()](error_code ec, size_t n) { self->OnWrite(ec, n); };
+  if (reply_more_.empty()) {
+    const std::array<boost::asio::const_buffer, 2> parts{boost::asio::buffer(head_),
+                                                         boost::asio::buffer(reply_)};
+    boost::asio::async_write(socket_, parts, std::move(done));
+    return;
+  }
+  std::vector<boost::asio::const_buffer> parts{boost::asio::buffer(head_), boost::asio::buffer(reply_)};
+  for (const std::string& more : reply_more_) parts.push_back(boost::asio::buffer(more));
+  boost::asio::async_write(socket_, parts, std::move(done));
 }
 
 void ZRM_Session::OnWrite(error_code ec, size_t n) {
   ZRM_MetricsSent(n);
   if (reply_.capacity() > kKeepCapacity) std::string().swap(reply_);
+  std::vector<std::string>().swap(reply_more_);
   if (closed_) return;
   if (ec) return Close();
   if (close_after_) return Linger();

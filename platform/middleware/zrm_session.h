@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/middleware/zrm.h"
 
@@ -45,6 +46,7 @@ class ZRM_Session : public std::enable_shared_from_this<ZRM_Session> {
   void OnParseError(boost::beast::error_code ec);
   void OnRequest();
   void RunService(ZRM_Host& host, std::string_view target);
+  size_t ReplySize() const;  // reply_ and reply_more_ together
   void Respond(unsigned status, bool close = false, const char* content_type = nullptr);
   void RespondError(unsigned status, const char* type, const std::string& message,
                     bool close = false);
@@ -61,6 +63,9 @@ class ZRM_Session : public std::enable_shared_from_this<ZRM_Session> {
   // Kept between requests so a keep-alive connection reuses its memory.
   std::string body_spare_;
   std::string reply_;   // body of the answer
+  // Large pre-encoded parts of a reply, sent after reply_ as they are
+  // (moved out of the reply instead of copied into reply_).
+  std::vector<std::string> reply_more_;
   std::string head_;    // status line and header of the answer
   std::string command_;  // metrics label of the running request
   const char* allow_ = nullptr;  // Allow header of a 405
