@@ -1,11 +1,11 @@
 // Command "querydbg": runs P2 on the data source "DSN=" + P1 and replies
 // {"Results": [ {field name: value text, ...} per record ], "Status": true},
 // or {"Status": false, "Errmsg": error text}. Writes no trace.
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/ado/ado.h"
+#include "platform/types/zr_json.h"
 #include "srv/db/ado_ops.h"
 #include "srv/db/com_error.h"
 #include "srv/db/convert.h"
@@ -36,40 +36,104 @@ BSTR WholeNarrowToBstr(const std::string& narrow) {
   return out;
 }
 
-// Reads the records of an open result. The field names and their count are
-// taken once, at the first record, and each name becomes a key once instead
-// of once per cell; every record then costs one Fields lookup and one Item
-// per field.
-class RecordReader {
+// Writes the records of an open result as the JSON text of the "Results"
+// array, record by record. Built as a tree of dictionaries the array would
+// take some 250 bytes per cell; as text it takes the size of the reply.
+//
+// The field names are read once, at the first record, and each becomes its
+// key once. A name that comes back (SELECT a, a ...) keeps the place of its
+// first field and the value of its last, as adding to a dictionary does.
+class ResultsWriter {
  public:
-  explicit RecordReader(const RecordsetPtr& rs) {
-    const FieldsPtr fields = ado::GetFields(rs);
-    const LONG count = ado::GetCount(fields);
-    names_.reserve(count > 0 ? static_cast<size_t>(count) : 0);
-    for (LONG i = 0; i < count; ++i) {
-      _variant_t index;
-      const _bstr_t name = ado::GetName(ado::GetItem(fields, Index(index, i)));
-      names_.emplace_back(static_cast<const char16_t*>(name.GetBSTR()));
-    }
+  // count: the record count of the result; the array has at least that many
+  // elements (records not walked are null), more when more were walked.
+  explicit ResultsWriter(LONG count) : count_(count > 0 ? static_cast<uint64_t>(count) : 0) {
+    json_.push_back('[');
   }
 
-  // The current record as a dictionary in field order. A database null is
-  // the empty value (JSON null), so it stays apart from the empty text.
-  ZR_TDict Read(const RecordsetPtr& rs) const {
+  // Appends the current record as an object in field order. A database null
+  // is JSON null, so it stays apart from the empty text.
+  void Append(const RecordsetPtr& rs) {
+    if (!named_) Name(rs);
     const FieldsPtr fields = ado::GetFields(rs);
-    ZR_TDict record;
-    record.Reserve(names_.size());
-    for (size_t i = 0; i < names_.size(); ++i) {
+    for (size_t i = 0; i < values_.size(); ++i) {
       _variant_t index;
       _variant_t value;
       ado::GetValue(ado::GetItem(fields, Index(index, static_cast<LONG>(i))), &value);
-      ZR_TAny text = value.vt == VT_NULL ? ZR_TAny() : ZR_TAny(VariantToString(value));
-      record.Add(names_[i], std::move(text));
+      values_[i].is_null = value.vt == VT_NULL;
+      if (!values_[i].is_null) values_[i].text = VariantToString(value);
     }
-    return record;
+    if (written_ > 0) json_.push_back(',');
+    json_.push_back('{');
+    for (size_t k = 0; k < keys_.size(); ++k) {
+      if (k > 0) json_.push_back(',');
+      json_.append(keys_[k].json);
+      const Value& v = values_[keys_[k].column];
+      if (v.is_null) {
+        json_.append("null");
+      } else {
+        ZR_JsonAppendString(v.text.Utf8(), json_);
+      }
+    }
+    json_.push_back('}');
+    ++written_;
+    if (json_.size() >= kPartSize) NextPart();
+  }
+
+  ZR_TJsonText Finish() {
+    for (; written_ < count_; ++written_) json_.append(written_ > 0 ? ",null" : "null");
+    json_.push_back(']');
+    NextPart();
+    return ZR_TJsonText(std::move(parts_));
   }
 
  private:
+  // The text grows in parts of about this size: a single string would be
+  // copied whole each time it outgrows its room, briefly holding the text
+  // twice.
+  static constexpr size_t kPartSize = 1 << 20;
+
+  void NextPart() {
+    parts_.push_back(std::move(json_));
+    json_ = std::string();
+  }
+
+  struct Key {
+    std::string json;  // the encoded name and its ':'
+    size_t column;     // the field whose value it takes
+  };
+  struct Value {
+    bool is_null = false;
+    ZR_TString text;
+  };
+
+  void Name(const RecordsetPtr& rs) {
+    const FieldsPtr fields = ado::GetFields(rs);
+    const LONG count = ado::GetCount(fields);
+    std::vector<ZR_TString> names;
+    for (LONG i = 0; i < count; ++i) {
+      _variant_t index;
+      const _bstr_t name = ado::GetName(ado::GetItem(fields, Index(index, i)));
+      ZR_TString key(static_cast<const char16_t*>(name.GetBSTR()));
+      const size_t column = static_cast<size_t>(i);
+      bool seen = false;
+      for (size_t k = 0; k < keys_.size() && !seen; ++k) {
+        if (names[k] == key) {
+          keys_[k].column = column;  // the later value replaces the earlier
+          seen = true;
+        }
+      }
+      if (seen) continue;
+      std::string json;
+      ZR_JsonAppendString(key.Utf8(), json);
+      json.push_back(':');
+      keys_.push_back(Key{std::move(json), column});
+      names.push_back(std::move(key));
+    }
+    values_.resize(count > 0 ? static_cast<size_t>(count) : 0);
+    named_ = true;
+  }
+
   // A Fields index: VT_I2 holding i.
   static const VARIANT& Index(_variant_t& index, LONG i) {
     index.vt = VT_I2;
@@ -77,7 +141,13 @@ class RecordReader {
     return index;
   }
 
-  std::vector<ZR_TString> names_;
+  uint64_t count_;
+  uint64_t written_ = 0;
+  bool named_ = false;
+  std::vector<Key> keys_;
+  std::vector<Value> values_;  // the current record, one per field
+  std::string json_;                // the part being written
+  std::vector<std::string> parts_;  // the parts written before it
 };
 
 }  // namespace
@@ -107,29 +177,19 @@ void VQ_TServer::CommandQueryDbg(const ZR_TDict& request, ZR_TAny& reply) const 
       ado::Open(rs, source, connection, adOpenStatic, adLockBatchOptimistic, adCmdUnspecified);
     }
 
-    ZR_TArray results;
+    ZR_TAny results(ZR_TJsonText("[]"));
     // A statement without a record set (INSERT, UPDATE, ...) succeeded with
     // no rows; the recordset is closed already.
     if (ado::GetState(rs) != adStateClosed) {
-      const LONG count = ado::GetRecordCount(rs);
-      results = ZR_TArray(count > 0 ? static_cast<uint32_t>(count) : 0u);
-      uint32_t row = 1;
-      std::optional<RecordReader> reader;  // made at the first row
+      ResultsWriter writer(ado::GetRecordCount(rs));
       while (!ado::IsEOF(rs)) {
-        if (!reader) reader.emplace(rs);
-        ZR_TDict record = reader->Read(rs);
-        // More rows than the count foresaw are appended, not lost.
-        if (row - 1 < results.Size()) {
-          results[row - 1] = std::move(record);
-        } else {
-          results.Append(ZR_TAny(std::move(record)));
-        }
-        ++row;
+        writer.Append(rs);
         ado::MoveNext(rs);
       }
-      ado::Close(rs);
+      ado::Close(rs);  // frees the rows before the reply is written out
+      results = ZR_TAny(writer.Finish());
     }
-    answer.Add("Results", ZR_TAny(std::move(results)));
+    answer.Add("Results", std::move(results));
     answer.Add("Status", ZR_TAny(true));
   } catch (const _com_error& e) {
     ZRM_CountError("db", static_cast<uint32_t>(e.Error()));  // for GET /metrics

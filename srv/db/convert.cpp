@@ -18,6 +18,8 @@ _bstr_t VariantToText(const VARIANT& value) {
 }
 
 ZR_TString VariantToString(const VARIANT& value) {
+  // A text is read where it is, without the copy VariantToText makes.
+  if (value.vt == VT_BSTR) return ZR_TString(static_cast<const char16_t*>(value.bstrVal), ZR_TString::kWhole);
   const _bstr_t text = VariantToText(value);
   return ZR_TString(static_cast<const char16_t*>(text.GetBSTR()), ZR_TString::kWhole);
 }

@@ -64,6 +64,5 @@ void AppendField(ZR_TString& line, const RecordsetPtr& rs, const VARIANT& index,
     return;
   }
   ado::GetValue(field, &value);
-  const _bstr_t text = VariantToText(value);
-  line += ZR_TString(static_cast<const char16_t*>(text.GetBSTR()), ZR_TString::kWhole);
+  line += VariantToString(value);
 }

@@ -384,6 +384,16 @@ TEST_F(FakeAdoTest, QueryDbgKeepsRowsBeyondTheRecordCount) {
                R"({"Results":[{"k":"1","v":"one"},{"k":"2","v":null},{"k":"3","v":""}],)"
                R"("Status":true})");
   EXPECT_EQ(fake::g_script.close_calls, 1);
+
+  // Fewer records than the count: the missing elements are null. A name that
+  // comes back keeps its first place and takes the later value; texts are
+  // escaped as every other reply text.
+  fake::g_script = fake::RecordsetScript{};
+  fake::g_script.names = {"k", "v", "k"};
+  fake::g_script.rows = {{"1", "a\"b", "x\ty"}};
+  fake::g_script.reported_count = 3;
+  server_->HandleRequest(Request("querydbg"), reply);
+  EXPECT_STREQ(reply.Text(), R"({"Results":[{"k":"x\ty","v":"a\"b"},null,null],"Status":true})");
 }
 
 }  // namespace
