@@ -57,7 +57,60 @@ uint64_t SlotFromC(ValueKind kind, const void* c) {
   }
 }
 
+// Bytes kept per value of a fixed-width kind (the slot's low bytes).
+size_t WidthOf(ValueKind kind) {
+  switch (kind) {
+    case ValueKind::kUI1:
+    case ValueKind::kBool: return 1;
+    case ValueKind::kI2: return 2;
+    case ValueKind::kI4:
+    case ValueKind::kR4: return 4;
+    default: return 8;
+  }
+}
+
 }  // namespace
+
+void RowStore::ColumnData::AddNullBit(bool is_null) {
+  if (count % 64 == 0) nulls.push_back(0);
+  if (is_null) nulls.back() |= uint64_t{1} << (count % 64);
+}
+
+void RowStore::ColumnData::AddFixed(uint64_t slot, int32_t size) {
+  const size_t at = fixed.size();
+  fixed.resize(at + width);
+  std::memcpy(fixed.data() + at, &slot, width);  // the low bytes hold the value
+  if (usual_size < 0 && size >= 0) usual_size = size;
+  if (size >= 0 && size != usual_size) other_sizes.emplace(count, size);
+}
+
+void RowStore::ColumnData::AddEnd() {
+  // Offsets are 32-bit: a column of 4 GiB and more is refused as too large
+  // rather than wrapped.
+  if (bytes.size() > UINT32_MAX) throw std::bad_alloc();
+  ends.push_back(static_cast<uint32_t>(bytes.size()));
+}
+
+void RowStore::ColumnData::KeepText(size_t start) {
+  if (!narrow) return;
+  const size_t units = (bytes.size() - start) / 2;
+  bool fits = true;
+  for (size_t i = 0; i < units && fits; ++i) fits = bytes[start + 2 * i + 1] == 0;
+  if (fits) {
+    for (size_t i = 0; i < units; ++i) bytes[start + i] = bytes[start + 2 * i];
+    bytes.resize(start + units);
+    return;
+  }
+  // The first character past U+00FF: every earlier value gets two bytes per
+  // character again (little-endian UTF-16, as the driver gave them).
+  if (start > UINT32_MAX / 2) throw std::bad_alloc();
+  std::vector<uint8_t> wide(start * 2 + (bytes.size() - start));
+  for (size_t i = 0; i < start; ++i) wide[2 * i] = bytes[i];
+  std::memcpy(wide.data() + start * 2, bytes.data() + start, bytes.size() - start);
+  bytes.swap(wide);
+  for (uint32_t& end : ends) end *= 2;
+  narrow = false;
+}
 
 bool RowStore::Describe(SQLHSTMT stmt, SQLSMALLINT column_count, DiagList* diagnostics) {
   columns_.clear();
@@ -91,6 +144,8 @@ bool RowStore::Describe(SQLHSTMT stmt, SQLSMALLINT column_count, DiagList* diagn
         info.is_unsigned = is_unsigned == SQL_TRUE;
     }
     MapColumnType(&info);
+    columns_[static_cast<size_t>(i - 1)].width = WidthOf(info.kind);
+    columns_[static_cast<size_t>(i - 1)].narrow = info.kind == ValueKind::kText;
   }
   rows_ = 0;
   return true;
@@ -112,25 +167,30 @@ bool RowStore::ReadCell(SQLHSTMT stmt, size_t column_index, DiagList* diagnostic
 
 void RowStore::PushFixed(size_t column_index, const void* c_value, SQLLEN indicator) {
   ColumnData& column = columns_[column_index];
-  column.slots.push_back(SlotFromC(column.info.kind, c_value));
-  column.sizes.push_back(indicator < 0 ? 0 : ClampSize(static_cast<size_t>(indicator)));
+  column.AddNullBit(false);
+  column.AddFixed(SlotFromC(column.info.kind, c_value), indicator < 0 ? 0 : ClampSize(static_cast<size_t>(indicator)));
+  ++column.count;
 }
 
 void RowStore::PushBytes(size_t column_index, const uint8_t* data, size_t length) {
   ColumnData& column = columns_[column_index];
+  column.AddNullBit(false);
+  const size_t start = column.bytes.size();
   column.bytes.insert(column.bytes.end(), data, data + length);
-  column.ends.push_back(column.bytes.size());
-  column.sizes.push_back(ClampSize(length));
+  column.KeepText(start);
+  column.AddEnd();
+  ++column.count;
 }
 
 void RowStore::PushNull(size_t column_index) {
   ColumnData& column = columns_[column_index];
+  column.AddNullBit(true);
   if (IsVariable(column.info.kind)) {
-    column.ends.push_back(column.bytes.size());
+    column.AddEnd();
   } else {
-    column.slots.push_back(0);
+    column.AddFixed(0, -1);
   }
-  column.sizes.push_back(-1);
+  ++column.count;
 }
 
 bool RowStore::ReadFixed(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* column, DiagList* diagnostics) {
@@ -142,8 +202,11 @@ bool RowStore::ReadFixed(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* column,
     ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
     return false;
   }
-  column->slots.push_back(indicator == SQL_NULL_DATA ? 0 : SlotFromC(kind, buffer));
-  column->sizes.push_back(indicator == SQL_NULL_DATA ? -1 : indicator < 0 ? 0 : ClampSize(static_cast<size_t>(indicator)));
+  const bool is_null = indicator == SQL_NULL_DATA;
+  column->AddNullBit(is_null);
+  column->AddFixed(is_null ? 0 : SlotFromC(kind, buffer),
+                   is_null ? -1 : indicator < 0 ? 0 : ClampSize(static_cast<size_t>(indicator)));
+  ++column->count;
   return true;
 }
 
@@ -186,20 +249,32 @@ bool RowStore::ReadVariable(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* colu
     }
   }
   bytes.resize(used);
-  column->ends.push_back(used);
-  column->sizes.push_back(is_null ? -1 : ClampSize(used - start));
+  column->KeepText(start);
+  column->AddNullBit(is_null);
+  column->AddEnd();
+  ++column->count;
   return true;
 }
 
 LONG RowStore::ActualSize(size_t row, size_t column) const {
-  const int32_t size = columns_[column].sizes[row];
-  return size < 0 ? 0 : size;
+  const ColumnData& data = columns_[column];
+  if (data.IsNull(row)) return 0;
+  if (IsVariable(data.info.kind)) {
+    const size_t begin = row == 0 ? 0 : data.ends[row - 1];
+    const size_t stored = data.ends[row] - begin;
+    return ClampSize(data.narrow ? stored * 2 : stored);  // UTF-16 bytes, as the driver said
+  }
+  if (!data.other_sizes.empty()) {
+    const auto other = data.other_sizes.find(row);
+    if (other != data.other_sizes.end()) return other->second;
+  }
+  return data.usual_size < 0 ? 0 : data.usual_size;
 }
 
 HRESULT RowStore::Value(size_t row, size_t column_index, VARIANT* value) const {
   VariantInit(value);
   const ColumnData& column = columns_[column_index];
-  if (column.sizes[row] < 0) {
+  if (column.IsNull(row)) {
     value->vt = VT_NULL;
     return S_OK;
   }
@@ -221,6 +296,14 @@ HRESULT RowStore::Value(size_t row, size_t column_index, VARIANT* value) const {
       if (length) std::memcpy(text.data(), data, text.size() * sizeof(char16_t));
       return NumericTextToVariant(text, value);
     }
+    if (column.narrow) {
+      BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(length));
+      if (!text) return E_OUTOFMEMORY;
+      for (size_t i = 0; i < length; ++i) text[i] = data[i];
+      value->vt = VT_BSTR;
+      value->bstrVal = text;
+      return S_OK;
+    }
     // SysAllocStringByteLen copies bytes, so the buffer needs no alignment.
     BSTR text = SysAllocStringByteLen(reinterpret_cast<const char*>(data), static_cast<UINT>(length));
     if (!text) return E_OUTOFMEMORY;
@@ -228,7 +311,8 @@ HRESULT RowStore::Value(size_t row, size_t column_index, VARIANT* value) const {
     value->bstrVal = text;
     return S_OK;
   }
-  const uint64_t slot = column.slots[row];
+  uint64_t slot = 0;
+  std::memcpy(&slot, column.fixed.data() + row * column.width, column.width);
   switch (kind) {
     case ValueKind::kI2: value->vt = VT_I2; value->iVal = FromSlot<SHORT>(slot); break;
     case ValueKind::kUI1: value->vt = VT_UI1; value->bVal = FromSlot<BYTE>(slot); break;

@@ -1,11 +1,16 @@
-// The rows of a result, held compactly: per column one slot array for
-// fixed-width values or one byte buffer with end offsets for texts and
-// binaries, plus one size (the driver's length indicator) per cell.
+// The rows of a result, held compactly: per column a null bit per row, then
+// the values packed at their own width for fixed-width kinds, or one byte
+// buffer with 32-bit end offsets for texts and binaries. The driver's length
+// indicator is the stored length for texts and binaries; for fixed-width
+// kinds it is nearly always the same, so one is kept per column and the
+// rare others apart. A text column holds one byte per character while all
+// its characters are below U+0100 (most data), two otherwise.
 #pragma once
 
 #include "platform/ado/odbc_api.h"
 
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/ado/column_type.h"
@@ -36,7 +41,7 @@ class RowStore {
   size_t ColumnCount() const { return columns_.size(); }
   const ColumnInfo& Column(size_t column) const { return columns_[column].info; }
 
-  bool IsNull(size_t row, size_t column) const { return columns_[column].sizes[row] < 0; }
+  bool IsNull(size_t row, size_t column) const { return columns_[column].IsNull(row); }
   // Length in bytes as the driver reported it (whole length for texts and
   // binaries), 0 for a null.
   LONG ActualSize(size_t row, size_t column) const;
@@ -46,10 +51,23 @@ class RowStore {
  private:
   struct ColumnData {
     ColumnInfo info;
-    std::vector<int32_t> sizes;   // per row; -1 = null
-    std::vector<uint64_t> slots;  // fixed-width kinds: one 8-byte slot per row
-    std::vector<uint8_t> bytes;   // variable kinds: the values one after another
-    std::vector<size_t> ends;     // variable kinds: end offset of each row's value
+    size_t count = 0;              // rows pushed
+    size_t width = 0;              // fixed-width kinds: bytes per value
+    std::vector<uint64_t> nulls;   // one bit per row
+    std::vector<uint8_t> fixed;    // fixed-width kinds: width bytes per row
+    int32_t usual_size = -1;       // fixed-width kinds: the indicator of most values
+    std::unordered_map<size_t, int32_t> other_sizes;  // rows with another one
+    std::vector<uint8_t> bytes;    // variable kinds: the values one after another
+    std::vector<uint32_t> ends;    // variable kinds: end offset of each row's value
+    bool narrow = false;           // texts: one byte per UTF-16 unit (all <= 0xFF)
+
+    bool IsNull(size_t row) const { return (nulls[row / 64] >> (row % 64)) & 1; }
+    void AddNullBit(bool is_null);
+    void AddFixed(uint64_t slot, int32_t size);
+    void AddEnd();  // ends the current row's bytes
+    // Texts: the UTF-16 value appended from byte start on is narrowed in
+    // place while the column is narrow, or the column is widened for it.
+    void KeepText(size_t start);
   };
 
   bool ReadFixed(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* column, DiagList* diagnostics);
