@@ -1,5 +1,7 @@
 // Process entry: prepares the process, builds the one server and runs the
 // middleware's event loop until it ends.
+#include <malloc.h>
+
 #include <clocale>
 #include <iostream>
 
@@ -8,6 +10,11 @@
 #include "srv/vq_server.h"
 
 int main() {
+  // Blocks of 128 KiB and more come straight from the system and go back to
+  // it when freed. The allocator's default raises that bound after each large
+  // free, after which the rows and the reply of one large result stay in the
+  // heap: the service's memory would keep the size of its largest answer.
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   __ZR_INITIALIZATION_FUNCTION_vqsrv__();
   setlocale(LC_NUMERIC, "C");
 
