@@ -19,6 +19,7 @@ class AppendStream {
   explicit AppendStream(std::string& out) : out_(&out) {}
   void Put(char c) { out_->push_back(c); }
   void Append(const std::string& text) { out_->append(text); }
+  void AppendString(std::string_view utf8) { ZR_JsonAppendString(utf8, *out_); }
   void Flush() {}
   void Switch(std::string& out) { out_ = &out; }
 
@@ -68,18 +69,12 @@ class Encoder {
     stack_.push_back(Frame{nullptr, &a, 0});
   }
 
-  void Text(const std::string& s, bool key) {
-    const std::string* text = &s;
-    if (!zr_utf8::IsValid(s)) {  // rare: replace bad bytes so the output stays JSON
-      scratch_.clear();
-      zr_utf8::AppendSanitized(scratch_, s);
-      text = &scratch_;
-    }
-    const auto len = static_cast<rapidjson::SizeType>(text->size());
-    if (key)
-      writer_.Key(text->data(), len);
-    else
-      writer_.String(text->data(), len);
+  // The writer puts the separator (or the ':' after a key) and keeps count;
+  // the text itself goes through the escaper, which copies plain runs whole
+  // instead of one character at a time.
+  void Text(const std::string& s, bool /*key*/) {
+    writer_.RawValue("", 0, rapidjson::kStringType);
+    stream_.AppendString(s);
   }
 
   // Writes a scalar, or opens a container to be filled by Drain.
@@ -155,7 +150,6 @@ class Encoder {
   Writer writer_;
   std::vector<std::string>* pieces_ = nullptr;
   std::vector<Frame> stack_;
-  std::string scratch_;
 };
 
 }  // namespace
