@@ -10,6 +10,8 @@
 #                                             threads as vqsrv runs requests on
 #   "extr"                      wrk -t2 -c16  vs  nginx with a fixed body
 #   "query" P3=-1 / "querydbg" over "big"   vs  odbc_direct rows, sqlite3 -json
+#               (DSN with StepAPI=1), and once more over a DSN whose driver
+#               reads the whole result first (StepAPI=0)
 #   memory soak: mixed requests on a fresh vqsrv, resident memory after the
 #               first 10,000 and after 1,000,000 (or the time limit)
 # and writes the table to bench/results/latest.md.
@@ -73,12 +75,19 @@ SQL
 # The data source is set up as the README advises for SQLite (StepAPI=1: the
 # driver steps through a result instead of holding all of it); vqsrv and the
 # references all read through it.
+# "vqbench_held" is the driver's default (the whole result is read into the
+# driver first), measured for the 100,000 rows as a second reading.
 cat > "$tmp/odbc.ini" <<INI
 [vqbench]
 Driver=SQLite3
 Database=$db
 Timeout=5000
 StepAPI=1
+
+[vqbench_held]
+Driver=SQLite3
+Database=$db
+Timeout=5000
 INI
 export ODBCINI="$tmp/odbc.ini" ODBCSYSINI=/etc
 
@@ -213,9 +222,9 @@ rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$vq/status"; }
 big_sql="SELECT id, name, price, qty, note FROM big"
 # One vqsrv request: prints "<ms> <reply bytes> <peak kB>". The peak is the
 # high-water mark, reset before the request where the kernel allows it.
-vq_big() {  # method selector-json
+vq_big() {  # method selector-json [dsn]
   echo 5 > "/proc/$vq/clear_refs" 2>/dev/null || true
-  local body="{\"M\":\"$1\",\"P1\":\"vqbench\",\"P2\":\"$big_sql\"$2}"
+  local body="{\"M\":\"$1\",\"P1\":\"${3:-vqbench}\",\"P2\":\"$big_sql\"$2}"
   local out
   out=$(curl -s --max-time 120 -o "$tmp/reply" -w '%{time_total} %{size_download}' -d "$body" "$url")
   awk -v t="${out% *}" -v s="${out#* }" -v h="$(hwm_kb)" 'BEGIN {printf "%.0f %d %d\n", t * 1000, s, h}'
@@ -251,6 +260,16 @@ add_row '"querydbg" vs sqlite3 -json: time' "$qd_ms" "$j_ms" ms "<=" "-"
 add_row '"query" P3=-1: peak RSS vs odbc_direct' "$q_hwm" "$d_kb" kB "<=" "-"
 add_row '"querydbg": peak RSS vs reply size' "$qd_hwm" "$((qd_size / 1024))" kB "<=" 3.0
 rows+=("sqlite3 -json peak RSS|-|$j_kb kB|-|-|-")
+
+echo "== 100,000 rows, driver holding the whole result (StepAPI=0; best of 3 each)"
+q=$(best3 vq_big query ',"P3":-1' vqbench_held)
+d=$(best3 ref_big "$bin/odbc_direct" rows vqbench_held "$big_sql")
+qd=$(best3 vq_big querydbg '' vqbench_held)
+read -r q_ms q_size q_hwm <<<"$q"; read -r d_ms d_kb <<<"$d"; read -r qd_ms qd_size qd_hwm <<<"$qd"
+echo "   query P3=-1: ${q_ms} ms, peak ${q_hwm} kB; odbc_direct ${d_ms} ms ${d_kb} kB; querydbg ${qd_ms} ms, peak ${qd_hwm} kB"
+add_row '"query" P3=-1, 100k rows, StepAPI=0: time' "$q_ms" "$d_ms" ms "<=" 1.0
+add_row '"querydbg", 100k rows, StepAPI=0: time' "$qd_ms" "$d_ms" ms "<=" 1.3
+add_row '"querydbg", StepAPI=0: peak RSS vs reply size' "$qd_hwm" "$((qd_size / 1024))" kB "<=" 3.0
 
 echo "== memory soak (mixed requests on a fresh vqsrv: 10,000, then up to $soak_total or ${soak_secs}s)"
 # A fresh process, so the peak of the large replies above is not counted.
