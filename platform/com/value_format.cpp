@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 namespace zcom {
@@ -58,6 +59,11 @@ void CivilFromDays(long long z, long long* y, unsigned* m, unsigned* d) {
 }  // namespace
 
 std::string FormatInteger(__int128 value) {
+  if (value >= INT64_MIN && value <= INT64_MAX) {  // every integer VARIANT but the widest
+    char buf[24];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(value));
+    if (ec == std::errc()) return std::string(buf, end);
+  }
   if (value < 0) return "-" + DigitsOf(-static_cast<U128>(value));
   return DigitsOf(static_cast<U128>(value));
 }

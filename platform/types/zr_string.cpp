@@ -53,6 +53,10 @@ ZR_TString::ZR_TString(const char16_t* text, uint32_t len) {
   utf8_.reserve(n);
   for (size_t i = 0; i < n; ++i) {
     const char32_t u = text[i];
+    if (u < 0x80) {  // most text: one byte, no call
+      utf8_.push_back(static_cast<char>(u));
+      continue;
+    }
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
       zr_utf8::Append(utf8_, 0x10000 + ((u - 0xD800) << 10) + (text[i + 1] - 0xDC00));
       ++i;
