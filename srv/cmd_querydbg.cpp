@@ -48,6 +48,9 @@ class ResultsWriter {
   // count: the record count of the result; the array has at least that many
   // elements (records not walked are null), more when more were walked.
   explicit ResultsWriter(LONG count) : count_(count > 0 ? static_cast<uint64_t>(count) : 0) {
+    // A large result gets parts of full size at once: growing a part step by
+    // step would copy it each time and touch fresh memory twice over.
+    if (count_ > 1000) json_.reserve(kPartReserve);
     json_.push_back('[');
   }
 
@@ -83,7 +86,7 @@ class ResultsWriter {
   ZR_TJsonText Finish() {
     for (; written_ < count_; ++written_) json_.append(written_ > 0 ? ",null" : "null");
     json_.push_back(']');
-    NextPart();
+    parts_.push_back(std::move(json_));
     return ZR_TJsonText(std::move(parts_));
   }
 
@@ -93,9 +96,12 @@ class ResultsWriter {
   // twice.
   static constexpr size_t kPartSize = 1 << 20;
 
+  static constexpr size_t kPartReserve = kPartSize + (64 << 10);
+
   void NextPart() {
     parts_.push_back(std::move(json_));
     json_ = std::string();
+    json_.reserve(kPartReserve);
   }
 
   struct Key {
