@@ -104,11 +104,11 @@ void RowStore::ColumnData::KeepText(size_t start) {
   // The first character past U+00FF: every earlier value gets two bytes per
   // character again (little-endian UTF-16, as the driver gave them).
   if (start > UINT32_MAX / 2) throw std::bad_alloc();
-  std::vector<uint8_t> wide(start * 2 + (bytes.size() - start));
+  PodArray<uint8_t> wide(start * 2 + (bytes.size() - start));
   for (size_t i = 0; i < start; ++i) wide[2 * i] = bytes[i];
   std::memcpy(wide.data() + start * 2, bytes.data() + start, bytes.size() - start);
   bytes.swap(wide);
-  for (uint32_t& end : ends) end *= 2;
+  for (size_t i = 0; i < ends.size(); ++i) ends[i] *= 2;
   narrow = false;
 }
 
@@ -176,7 +176,7 @@ void RowStore::PushBytes(size_t column_index, const uint8_t* data, size_t length
   ColumnData& column = columns_[column_index];
   column.AddNullBit(false);
   const size_t start = column.bytes.size();
-  column.bytes.insert(column.bytes.end(), data, data + length);
+  column.bytes.append(data, length);
   column.KeepText(start);
   column.AddEnd();
   ++column.count;
@@ -216,7 +216,7 @@ bool RowStore::ReadVariable(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* colu
   const bool binary = column->info.kind == ValueKind::kBinary;
   const SQLSMALLINT c_type = CTypeFor(column->info.kind);
   const size_t terminator = binary ? 0 : sizeof(SQLWCHAR);
-  std::vector<uint8_t>& bytes = column->bytes;
+  PodArray<uint8_t>& bytes = column->bytes;
   const size_t start = bytes.size();
   size_t used = start;
   size_t chunk = kFirstChunk;

@@ -15,6 +15,7 @@
 
 #include "platform/ado/column_type.h"
 #include "platform/ado/diagnostics.h"
+#include "platform/ado/pod_array.h"
 
 namespace zado {
 
@@ -53,12 +54,12 @@ class RowStore {
     ColumnInfo info;
     size_t count = 0;              // rows pushed
     size_t width = 0;              // fixed-width kinds: bytes per value
-    std::vector<uint64_t> nulls;   // one bit per row
-    std::vector<uint8_t> fixed;    // fixed-width kinds: width bytes per row
+    PodArray<uint64_t> nulls;      // one bit per row
+    PodArray<uint8_t> fixed;       // fixed-width kinds: width bytes per row
     int32_t usual_size = -1;       // fixed-width kinds: the indicator of most values
     std::unordered_map<size_t, int32_t> other_sizes;  // rows with another one
-    std::vector<uint8_t> bytes;    // variable kinds: the values one after another
-    std::vector<uint32_t> ends;    // variable kinds: end offset of each row's value
+    PodArray<uint8_t> bytes;       // variable kinds: the values one after another
+    PodArray<uint32_t> ends;       // variable kinds: end offset of each row's value
     bool narrow = false;           // texts: one byte per UTF-16 unit (all <= 0xFF)
 
     bool IsNull(size_t row) const { return (nulls[row / 64] >> (row % 64)) & 1; }
