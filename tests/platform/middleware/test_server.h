@@ -42,6 +42,19 @@ class TestServer : public ZRM_TServer {
     } else if (m == "big") {
       // A reply of P1 bytes.
       reply = ZR_TString(std::string(ZR_Fetch<uint32_t>(request, "P1", "ZR_TUInt32"), 'x'));
+    } else if (m == "parts") {
+      // {"Results": a JSON array of P1 numbers in parts of about 100 KiB, "Status": true}
+      const uint32_t n = ZR_Fetch<uint32_t>(request, "P1", "ZR_TUInt32");
+      std::vector<std::string> parts{"["};
+      for (uint32_t i = 0; i < n; ++i) {
+        if (parts.back().size() > 100000) parts.emplace_back();
+        parts.back() += (i ? "," : "") + std::to_string(i);
+      }
+      parts.back() += "]";
+      ZR_TDict d;
+      d.Add("Results", ZR_TAny(ZR_TJsonText(std::move(parts))));
+      d.Add("Status", ZR_TAny(true));
+      reply = std::move(d);
     } else if (m == "slow") {
       std::this_thread::sleep_for(std::chrono::milliseconds(
           ZR_Fetch<uint32_t>(request, "P1", "ZR_TUInt32")));

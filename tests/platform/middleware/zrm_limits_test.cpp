@@ -97,6 +97,25 @@ TEST(ZrmLimits, LargeReplyIs500AndNextRequestWorks) {
   EXPECT_EQ(c.Post("/svc", kEcho).body, "\"ok\"");
 }
 
+// Large pre-encoded parts go out as they are, after the encoded head of the
+// reply: the body must read as one JSON text, and the reply limit counts them.
+TEST(ZrmLimits, PreEncodedPartsArriveWholeAndCountTowardsTheLimit) {
+  Running run(Vars{{"ZRM_MAX_REPLY", "2000000"}});
+  HttpClient c(run.Address());
+  auto a = c.Post("/svc", R"({"M":"parts","P1":200000})");
+  ASSERT_EQ(a.status, 200u);
+  std::string expected = "{\"Results\":[";
+  for (int i = 0; i < 200000; ++i) expected += (i ? "," : "") + std::to_string(i);
+  expected += "],\"Status\":true}";
+  EXPECT_EQ(a.body.size(), expected.size());
+  EXPECT_TRUE(a.body == expected);
+  EXPECT_TRUE(a.keep_alive);
+  a = c.Post("/svc", R"({"M":"parts","P1":400000})");  // some 2.6 MB
+  EXPECT_EQ(a.status, 500u);
+  EXPECT_NE(a.body.find("ZRM_MAX_REPLY"), std::string::npos) << a.body.substr(0, 200);
+  EXPECT_EQ(c.Post("/svc", kEcho).body, "\"ok\"");
+}
+
 TEST(ZrmLimits, LargeHeaderIs431AndBodyLimitIs413) {
   Running run(Vars{{"ZRM_MAX_HEADER", "1024"}, {"ZRM_MAX_BODY", "100"}});
   {
