@@ -3,6 +3,7 @@
 #include <malloc.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <iostream>
 
 #include "platform/com/com.h"
@@ -14,7 +15,8 @@ int main() {
   // it when freed. The allocator's default raises that bound after each large
   // free, after which the rows and the reply of one large result stay in the
   // heap: the service's memory would keep the size of its largest answer.
-  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+  // glibc's own MALLOC_MMAP_THRESHOLD_ overrides this.
+  if (std::getenv("MALLOC_MMAP_THRESHOLD_") == nullptr) mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   __ZR_INITIALIZATION_FUNCTION_vqsrv__();
   setlocale(LC_NUMERIC, "C");
 
