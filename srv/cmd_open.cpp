@@ -1,6 +1,8 @@
 // Command "open": can the data source "DSN=" + P1 be opened? Replies
 // {"Status": bool}; the details of a failure go to the trace only.
 #include "platform/ado/ado.h"
+#include "srv/dsn_policy.h"
+#include "srv/dsn_refusal.h"
 #include "srv/db/ado_ops.h"
 #include "srv/db/com_error.h"
 #include "srv/db/convert.h"
@@ -24,11 +26,19 @@ const char* StateText(LONG state) {
 }  // namespace
 
 void VQ_TServer::CommandOpen(const ZR_TDict& request, ZR_TAny& reply) const {
-  const ZR_TString conn_text =
-      ZR_TString("DSN=") + ZR_Fetch<ZR_TString>(request, "P1", "ZR_TString");
-  if (OnDebugLevel(1)) DBG_Type(1, ZR_TString(" open ") + conn_text);
+  const ZR_TString& p1 = ZR_Fetch<ZR_TString>(request, "P1", "ZR_TString");
+  const ZR_TString conn_text = ZR_TString("DSN=") + p1;
+  if (OnDebugLevel(1)) DBG_Type(1, " open " + VQ_MaskPasswords(conn_text.Utf8()));
 
   ZR_TDict result;
+  // A refused name is answered as a connect that failed before a Connection
+  // existed: the error's trace, then "Status" false.
+  if (const auto refused = VQ_RefuseDataSource(p1, VQ_ConnectingObject::kConnection)) {
+    TraceComError(*refused);
+    result.Add("Status", ZR_TAny(false));
+    reply = std::move(result);
+    return;
+  }
   ConnectionPtr conn;
   try {
     ado::CreateConnection(conn);

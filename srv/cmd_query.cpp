@@ -9,6 +9,8 @@
 #include "srv/db/field_text.h"
 #include "srv/db/record_trace.h"
 #include "srv/db/variant.h"
+#include "srv/dsn_policy.h"
+#include "srv/dsn_refusal.h"
 #include "srv/vq_server.h"
 
 void VQ_TServer::CommandQuery(const ZR_TDict& request, ZR_TAny& reply) const {
@@ -19,14 +21,23 @@ void VQ_TServer::CommandQuery(const ZR_TDict& request, ZR_TAny& reply) const {
   const HRESULT created = ado::CreateRecordset(rs);
   if (FAILED(created) && created != E_NOINTERFACE) _com_issue_error(created);
 
-  const ZR_TString conn_text =
-      ZR_TString("DSN=") + ZR_Fetch<ZR_TString>(request, "P1", "ZR_TString");
+  const ZR_TString& p1 = ZR_Fetch<ZR_TString>(request, "P1", "ZR_TString");
+  const ZR_TString conn_text = ZR_TString("DSN=") + p1;
   const ZR_TString& sql = ZR_Fetch<ZR_TString>(request, "P2", "ZR_TString");
   const int32_t selector = ZR_Fetch<int32_t>(request, "P3", "ZR_TInt32");
 
   if (OnDebugLevel(1)) {
-    DBG_Type(1, ZR_TString::Format("query - recordidx %d DSN:", selector) + conn_text +
-                    ZR_TString(" SQL ") + sql);
+    DBG_Type(1, ZR_TString::Format("query - recordidx %d DSN:", selector).Utf8() +
+                    VQ_MaskPasswords(conn_text.Utf8()) + " SQL " + sql.Utf8());
+  }
+
+  // A refused name gets the error text of a failed connect.
+  if (const auto refused = VQ_RefuseDataSource(p1, VQ_ConnectingObject::kRecordset)) {
+    const ZR_TString text = FormatComError(*refused);
+    reply = text;
+    DBG_Type(1, text);
+    rs.Release();
+    return;
   }
 
   ZR_TString line;

@@ -1,6 +1,7 @@
 // Command "querydbg": runs P2 on the data source "DSN=" + P1 and replies
 // {"Results": [ {field name: value text, ...} per record ], "Status": true},
-// or {"Status": false, "Errmsg": error text}. Writes no trace.
+// or {"Status": false, "Errmsg": error text}. Writes no trace, except the
+// error text of a refused data source name.
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "srv/db/convert.h"
 #include "srv/db/error_text.h"
 #include "srv/db/variant.h"
+#include "srv/dsn_refusal.h"
 #include "srv/vq_server.h"
 
 namespace {
@@ -163,11 +165,22 @@ void VQ_TServer::CommandQueryDbg(const ZR_TDict& request, ZR_TAny& reply) const 
   const HRESULT created = ado::CreateRecordset(rs);
   if (FAILED(created) && created != E_NOINTERFACE) _com_issue_error(created);
 
-  const ZR_TString conn_text =
-      ZR_TString("DSN=") + ZR_Fetch<ZR_TString>(request, "P1", "ZR_TString");
+  const ZR_TString& p1 = ZR_Fetch<ZR_TString>(request, "P1", "ZR_TString");
+  const ZR_TString conn_text = ZR_TString("DSN=") + p1;
   const ZR_TString& sql = ZR_Fetch<ZR_TString>(request, "P2", "ZR_TString");
 
   ZR_TDict answer;
+  // A refused name gets the reply of a failed connect. Unlike the command's
+  // other outcomes it is traced: the operator should see who tried what.
+  if (const auto refused = VQ_RefuseDataSource(p1, VQ_ConnectingObject::kRecordset)) {
+    const ZR_TString text = FormatComError(*refused);
+    DBG_Type(1, text);
+    answer.Add("Status", ZR_TAny(false));
+    answer.Add("Errmsg", ZR_TAny(text));
+    reply = std::move(answer);
+    rs.Release();
+    return;
+  }
   try {
     // Whole texts, however long: nothing is cut.
     const std::string narrow_conn = StringToNarrow(conn_text);

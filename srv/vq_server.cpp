@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/com/com.h"
+#include "srv/dsn_policy.h"
 
 namespace {
 
@@ -22,6 +23,9 @@ class ComCallScope {
 }  // namespace
 
 VQ_TServer::VQ_TServer() {
+  // Read before the port is bound: a bad VQ_DSNS or VQ_DSN_ATTRIBUTES stops
+  // start-up with ZR_EException naming the variable.
+  VQ_DsnPolicy();
   Bind(ZR_TString("ZIDozeve", 0xFFFFFFFF), 1, 0, false);
 }
 
