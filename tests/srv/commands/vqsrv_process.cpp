@@ -85,7 +85,8 @@ bool ParseRecord(const std::string& record, TraceLine& out) {
 
 }  // namespace
 
-VqsrvProcess::VqsrvProcess(const std::string& odbc_ini, int debug_level) {
+VqsrvProcess::VqsrvProcess(const std::string& odbc_ini, int debug_level,
+                           const std::vector<std::string>& extra_env) {
   char dir_template[] = "/tmp/vqsrv-cmd-XXXXXX";
   if (!mkdtemp(dir_template)) throw std::runtime_error("mkdtemp failed");
   dir_ = dir_template;
@@ -108,6 +109,11 @@ VqsrvProcess::VqsrvProcess(const std::string& odbc_ini, int debug_level) {
                              "VQ_ADO_POOL", "VQ_ADO_POOL_MAX", "VQ_ADO_POOL_IDLE_MS", "VQ_ADO_COMMAND_TIMEOUT",
                              "VQ_ADO_BLOCK_FETCH"}) {
       if (const char* value = std::getenv(name)) env_text.push_back(std::string(name) + "=" + value);
+    }
+    for (const std::string& entry : extra_env) {  // replaces an inherited value of that name
+      const std::string name = entry.substr(0, entry.find('=') + 1);
+      std::erase_if(env_text, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
+      env_text.push_back(entry);
     }
     std::vector<char*> env;
     for (auto& e : env_text) env.push_back(e.data());
@@ -169,6 +175,10 @@ VqsrvProcess::~VqsrvProcess() {
 
 HttpReply VqsrvProcess::Post(const std::string& json_body) const {
   return Request(port_, http::verb::post, "/ZIDozeve", json_body);
+}
+
+HttpReply VqsrvProcess::Get(const std::string& path) const {
+  return Request(port_, http::verb::get, path, "");
 }
 
 rapidjson::Document VqsrvProcess::Call(const std::string& json_body) const {

@@ -26,13 +26,17 @@ struct HttpReply {
 class VqsrvProcess {
  public:
   // odbc_ini: the file ODBCINI points at. debug_level: ZRM_DEBUG.
-  VqsrvProcess(const std::string& odbc_ini, int debug_level);
+  // extra_env: further "NAME=value" entries of its environment.
+  VqsrvProcess(const std::string& odbc_ini, int debug_level,
+               const std::vector<std::string>& extra_env = {});
   ~VqsrvProcess();
   VqsrvProcess(const VqsrvProcess&) = delete;
   VqsrvProcess& operator=(const VqsrvProcess&) = delete;
 
   // POST /ZIDozeve with a JSON body.
   HttpReply Post(const std::string& json_body) const;
+  // GET of another path (/metrics ...).
+  HttpReply Get(const std::string& path) const;
   // Post, expect 200 and parse the body (fails the test otherwise).
   rapidjson::Document Call(const std::string& json_body) const;
 
@@ -44,6 +48,8 @@ class VqsrvProcess {
   std::vector<std::string> LastRequestTexts() const;
 
   const std::string& TracePath() const { return trace_; }
+  // The process's working folder (a temporary folder of its own).
+  const std::string& WorkDir() const { return dir_; }
 
  private:
   pid_t pid_ = -1;
