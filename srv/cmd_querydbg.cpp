@@ -171,7 +171,7 @@ void VQ_TServer::CommandQueryDbg(const ZR_TDict& request, ZR_TAny& reply) const 
 
   ZR_TDict answer;
   // A refused name gets the reply of a failed connect. Unlike the command's
-  // other outcomes it is traced: the operator should see who tried what.
+  // other outcomes it is traced, so the operator sees the attempt.
   if (const auto refused = VQ_RefuseDataSource(p1, VQ_ConnectingObject::kRecordset)) {
     const ZR_TString text = FormatComError(*refused);
     DBG_Type(1, text);
