@@ -45,6 +45,10 @@ class VqsrvProcess {
 
   const std::string& TracePath() const { return trace_; }
 
+  // The process's peak resident memory so far (VmHWM), in kB; -1 when
+  // /proc does not tell.
+  long PeakMemoryKb() const;
+
  private:
   pid_t pid_ = -1;
   int port_ = 0;
