@@ -8,7 +8,7 @@ PKGS=(
   libboost-dev libboost-program-options-dev rapidjson-dev
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev
-  postgresql curl wrk nginx time
+  postgresql mariadb-server odbc-mariadb curl wrk nginx time
   haproxy dpkg-dev
   clang libclang-rt-14-dev llvm
 )

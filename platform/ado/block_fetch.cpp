@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/ado/ado_settings.h"
+#include "platform/ado/driver_traits.h"
 
 namespace zado {
 namespace {
@@ -16,6 +17,9 @@ constexpr SQLULEN kBoundedBinary = 8192;
 // Buffer for the start of a longer value (bytes).
 constexpr SQLLEN kPrefixBytes = 512;
 
+constexpr const char16_t* kLongerThanDeclared =
+    u"A value is longer than its column's declared size and the driver cannot read it whole.";
+
 struct BoundColumn {
   ValueKind kind;
   SQLSMALLINT c_type;
@@ -25,17 +29,26 @@ struct BoundColumn {
   std::vector<SQLLEN> indicators;
 };
 
+// Whether a variable column gets a buffer for its whole declared width.
+bool FullWidth(const ColumnInfo& info) {
+  if ((info.attributes & adFldLong) != 0 || info.column_size == 0) return false;
+  return info.column_size <= (info.kind == ValueKind::kBinary ? kBoundedBinary : kBoundedChars);
+}
+
 SQLLEN ElementWidth(const ColumnInfo& info) {
   if (!IsVariable(info.kind)) return FixedWidth(info.kind);
-  const bool long_column = (info.attributes & adFldLong) != 0;
-  if (info.kind == ValueKind::kBinary)
-    return !long_column && info.column_size > 0 && info.column_size <= kBoundedBinary
-               ? static_cast<SQLLEN>(info.column_size)
-               : kPrefixBytes;
-  if (long_column || info.column_size == 0 || info.column_size > kBoundedChars) return kPrefixBytes;
+  if (!FullWidth(info)) return kPrefixBytes;
+  if (info.kind == ValueKind::kBinary) return static_cast<SQLLEN>(info.column_size);
   // A character may take two UTF-16 units; exact numbers add sign, point
   // and exponent; plus the terminator.
   return static_cast<SQLLEN>((info.column_size * 2 + 8) * sizeof(SQLWCHAR));
+}
+
+// Whether a value of the column may not fit its buffer. A driver that cannot
+// read the rest of a bound value is trusted to keep values within their
+// declared width, as the databases behind such drivers do.
+bool MayCut(const ColumnInfo& info, const DriverTraits& traits) {
+  return IsVariable(info.kind) && (traits.reread_bound_values || !FullWidth(info));
 }
 
 // Whether the driver can read a bound column again with SQLGetData, after a
@@ -76,10 +89,11 @@ BlockFetchResult FetchInBlocks(SQLHDBC dbc, SQLHSTMT stmt, LONG max_records, Row
                                DiagList* diagnostics) {
   if (!BlockFetchEnabled()) return BlockFetchResult::kNotUsed;
   const size_t column_count = rows->ColumnCount();
+  const DriverTraits& traits = DriverTraitsOf(dbc);
   bool may_cut = false;
-  for (size_t i = 0; i < column_count; ++i) may_cut |= IsVariable(rows->Column(i).kind);
+  for (size_t i = 0; i < column_count; ++i) may_cut |= MayCut(rows->Column(i), traits);
   const ReadAgain again = may_cut ? DriverReadAgain(dbc) : ReadAgain{true, true};
-  if (may_cut && !again.single_row) return BlockFetchResult::kNotUsed;
+  if (may_cut && (!again.single_row || !traits.reread_bound_values)) return BlockFetchResult::kNotUsed;
 
   SQLULEN array_size = again.row_array ? kRowArraySize : 1;
   if (max_records > 0) array_size = std::min(array_size, static_cast<SQLULEN>(max_records));
@@ -155,6 +169,12 @@ BlockFetchResult FetchInBlocks(SQLHDBC dbc, SQLHSTMT stmt, LONG max_records, Row
           rows->PushFixed(i, value, indicator);
         } else if (!Cut(c, indicator)) {
           rows->PushBytes(i, value, indicator < 0 ? 0 : static_cast<size_t>(indicator));
+        } else if (!traits.reread_bound_values) {
+          // Longer than the column's declared width, on a driver that
+          // cannot give the rest: refused rather than cut.
+          diagnostics->push_back(DiagRecord{u"22001", 0, kLongerThanDeclared});
+          outcome = BlockFetchResult::kFailed;
+          break;
         } else {
           // The buffer holds only the start: read the whole value again.
           if (!positioned &&

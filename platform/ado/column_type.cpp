@@ -19,12 +19,21 @@ Mapping MapSqlType(SQLSMALLINT sql_type, bool is_unsigned) {
     case SQL_DOUBLE:
     case SQL_FLOAT: return {adDouble, ValueKind::kR8, 8, false};
     case SQL_REAL: return {adSingle, ValueKind::kR4, 4, false};
-    case SQL_INTEGER: return {adInteger, ValueKind::kI4, 4, false};
-    case SQL_SMALLINT: return {adSmallInt, ValueKind::kI2, 2, false};
+    // Unsigned integers (MariaDB's UNSIGNED columns, PostgreSQL's oid) get
+    // the unsigned types, so their upper half does not read negative.
+    case SQL_INTEGER:
+      return is_unsigned ? Mapping{adUnsignedInt, ValueKind::kUI4, 4, false}
+                         : Mapping{adInteger, ValueKind::kI4, 4, false};
+    case SQL_SMALLINT:
+      return is_unsigned ? Mapping{adUnsignedSmallInt, ValueKind::kUI2, 2, false}
+                         : Mapping{adSmallInt, ValueKind::kI2, 2, false};
     // A signed tiny integer does not fit VT_UI1; it is held as VT_I2.
     case SQL_TINYINT:
-      return {adTinyInt, is_unsigned ? ValueKind::kUI1 : ValueKind::kI2, 1, false};
-    case SQL_BIGINT: return {adBigInt, ValueKind::kI8, 8, false};
+      return is_unsigned ? Mapping{adUnsignedTinyInt, ValueKind::kUI1, 1, false}
+                         : Mapping{adTinyInt, ValueKind::kI2, 1, false};
+    case SQL_BIGINT:
+      return is_unsigned ? Mapping{adUnsignedBigInt, ValueKind::kUI8, 8, false}
+                         : Mapping{adBigInt, ValueKind::kI8, 8, false};
     case SQL_BIT: return {adBoolean, ValueKind::kBool, 2, false};
     case SQL_NUMERIC:
     case SQL_DECIMAL: return {adNumeric, ValueKind::kDecimal, 19, false};
@@ -79,12 +88,35 @@ bool IsVariable(ValueKind kind) {
   return kind == ValueKind::kText || kind == ValueKind::kDecimal || kind == ValueKind::kBinary;
 }
 
+bool IsInteger(ValueKind kind) {
+  switch (kind) {
+    case ValueKind::kI2: case ValueKind::kUI1: case ValueKind::kI4: case ValueKind::kI8:
+    case ValueKind::kUI2: case ValueKind::kUI4: case ValueKind::kUI8:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsUnsigned(ValueKind kind) {
+  return kind == ValueKind::kUI1 || kind == ValueKind::kUI2 || kind == ValueKind::kUI4 || kind == ValueKind::kUI8;
+}
+
+int32_t DeclaredWidth(ValueKind kind) {
+  switch (kind) {
+    case ValueKind::kUI1: return 1;
+    case ValueKind::kI2: case ValueKind::kUI2: return 2;
+    case ValueKind::kI4: case ValueKind::kUI4: return 4;
+    case ValueKind::kI8: case ValueKind::kUI8: return 8;
+    default: return FixedWidth(kind);
+  }
+}
+
 int32_t FixedWidth(ValueKind kind) {
   switch (kind) {
-    case ValueKind::kI2: return sizeof(SQLSMALLINT);
-    case ValueKind::kUI1: return sizeof(SQLCHAR);
-    case ValueKind::kI4: return sizeof(SQLINTEGER);
-    case ValueKind::kI8: return sizeof(SQLBIGINT);
+    case ValueKind::kI2: case ValueKind::kI4: case ValueKind::kI8: return sizeof(SQLBIGINT);
+    case ValueKind::kUI1: case ValueKind::kUI2: case ValueKind::kUI4: case ValueKind::kUI8:
+      return sizeof(SQLUBIGINT);
     case ValueKind::kR4: return sizeof(SQLREAL);
     case ValueKind::kR8: return sizeof(SQLDOUBLE);
     case ValueKind::kBool: return sizeof(SQLCHAR);
@@ -97,10 +129,8 @@ int32_t FixedWidth(ValueKind kind) {
 
 SQLSMALLINT CTypeFor(ValueKind kind) {
   switch (kind) {
-    case ValueKind::kI2: return SQL_C_SSHORT;
-    case ValueKind::kUI1: return SQL_C_UTINYINT;
-    case ValueKind::kI4: return SQL_C_SLONG;
-    case ValueKind::kI8: return SQL_C_SBIGINT;
+    case ValueKind::kI2: case ValueKind::kI4: case ValueKind::kI8: return SQL_C_SBIGINT;
+    case ValueKind::kUI1: case ValueKind::kUI2: case ValueKind::kUI4: case ValueKind::kUI8: return SQL_C_UBIGINT;
     case ValueKind::kR4: return SQL_C_FLOAT;
     case ValueKind::kR8: return SQL_C_DOUBLE;
     case ValueKind::kBool: return SQL_C_BIT;

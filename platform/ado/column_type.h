@@ -11,7 +11,11 @@ namespace zado {
 
 // The form a column's values are held in.
 enum class ValueKind : uint8_t {
-  kI2, kUI1, kI4, kI8, kR4, kR8, kBool, kDate, kTime, kTimestamp,
+  // Integers, named by the width the driver declares. Every one is read at
+  // 64 bits: a value wider than its declared width (SQLite keeps 64-bit
+  // integers whatever a column's declared type) widens its column.
+  kI2, kUI1, kI4, kI8, kUI2, kUI4, kUI8,
+  kR4, kR8, kBool, kDate, kTime, kTimestamp,
   kDecimal,  // held as text, turned into VT_DECIMAL when read
   kText, kBinary,
 };
@@ -37,6 +41,12 @@ void MapColumnType(ColumnInfo* column);
 bool IsVariable(ValueKind kind);
 // Bytes of a fixed-width kind's C form; 0 for variable kinds.
 int32_t FixedWidth(ValueKind kind);
+
+bool IsInteger(ValueKind kind);
+bool IsUnsigned(ValueKind kind);
+// Bytes of a value at the width its column declares (integers: 1, 2, 4 or
+// 8; other fixed kinds: their C form).
+int32_t DeclaredWidth(ValueKind kind);
 
 // The ODBC C type a value of this kind is read as.
 SQLSMALLINT CTypeFor(ValueKind kind);

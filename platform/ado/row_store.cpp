@@ -43,10 +43,9 @@ uint64_t ToSlot(const T& v) {
 // The 8-byte slot of a fixed-width value read in its C form.
 uint64_t SlotFromC(ValueKind kind, const void* c) {
   switch (kind) {
-    case ValueKind::kI2: return ToSlot(Load<SQLSMALLINT>(c));
-    case ValueKind::kUI1: return ToSlot(Load<SQLCHAR>(c));
-    case ValueKind::kI4: return ToSlot(Load<SQLINTEGER>(c));
-    case ValueKind::kI8: return ToSlot(Load<SQLBIGINT>(c));
+    case ValueKind::kI2: case ValueKind::kI4: case ValueKind::kI8: return ToSlot(Load<SQLBIGINT>(c));
+    case ValueKind::kUI1: case ValueKind::kUI2: case ValueKind::kUI4: case ValueKind::kUI8:
+      return ToSlot(Load<SQLUBIGINT>(c));
     case ValueKind::kR4: return ToSlot(Load<SQLREAL>(c));
     case ValueKind::kR8: return ToSlot(Load<SQLDOUBLE>(c));
     case ValueKind::kBool: return Load<SQLCHAR>(c) != 0;
@@ -57,15 +56,75 @@ uint64_t SlotFromC(ValueKind kind, const void* c) {
   }
 }
 
-// Bytes kept per value of a fixed-width kind (the slot's low bytes).
+// Bytes kept per value of a fixed-width kind (the slot's low bytes) while
+// every value fits them.
 size_t WidthOf(ValueKind kind) {
+  if (IsInteger(kind)) return static_cast<size_t>(DeclaredWidth(kind));
+  if (kind == ValueKind::kBool) return 1;
+  if (kind == ValueKind::kR4) return 4;
+  return 8;  // doubles, and dates as DATE
+}
+
+// Whether an integer slot (a 64-bit value, signed or not as its kind is)
+// survives being kept in its low `width` bytes.
+bool FitsWidth(ValueKind kind, uint64_t slot, size_t width) {
+  if (width >= 8) return true;
+  const unsigned bits = static_cast<unsigned>(width * 8);
+  if (IsUnsigned(kind)) return (slot >> bits) == 0;
+  const auto v = static_cast<int64_t>(slot);
+  return v >= -(int64_t{1} << (bits - 1)) && v < (int64_t{1} << (bits - 1));
+}
+
+// An integer kept in `width` bytes back as its 64-bit slot.
+uint64_t Extend(ValueKind kind, uint64_t low, size_t width) {
+  if (width >= 8 || IsUnsigned(kind)) return low;
+  const unsigned shift = static_cast<unsigned>(64 - width * 8);
+  return static_cast<uint64_t>(static_cast<int64_t>(low << shift) >> shift);
+}
+
+// The length a driver reading at the declared width reports: that width,
+// or 8 for a value that needed all 64 bits.
+int32_t IntegerSize(ValueKind kind, uint64_t slot) {
+  const int32_t declared = DeclaredWidth(kind);
+  return FitsWidth(kind, slot, static_cast<size_t>(declared)) ? declared : 8;
+}
+
+// The length kept for a fixed-width value the driver reported with
+// `indicator`.
+int32_t SizeOf(ValueKind kind, uint64_t slot, SQLLEN indicator) {
+  if (IsInteger(kind)) return IntegerSize(kind, slot);
+  return indicator < 0 ? 0 : ClampSize(static_cast<size_t>(indicator));
+}
+
+// The VARIANT of an integer: the declared type's while the value fits it,
+// else the 64-bit one of the same signedness.
+void SetInteger(ValueKind kind, uint64_t slot, VARIANT* value) {
+  const auto v = static_cast<int64_t>(slot);
   switch (kind) {
-    case ValueKind::kUI1:
-    case ValueKind::kBool: return 1;
-    case ValueKind::kI2: return 2;
+    case ValueKind::kI2:
+      if (v >= INT16_MIN && v <= INT16_MAX) { value->vt = VT_I2; value->iVal = static_cast<SHORT>(v); return; }
+      break;
     case ValueKind::kI4:
-    case ValueKind::kR4: return 4;
-    default: return 8;
+      if (v >= INT32_MIN && v <= INT32_MAX) { value->vt = VT_I4; value->lVal = static_cast<LONG>(v); return; }
+      break;
+    case ValueKind::kUI1:
+      if (slot <= UINT8_MAX) { value->vt = VT_UI1; value->bVal = static_cast<BYTE>(slot); return; }
+      break;
+    case ValueKind::kUI2:
+      if (slot <= UINT16_MAX) { value->vt = VT_UI2; value->uiVal = static_cast<USHORT>(slot); return; }
+      break;
+    case ValueKind::kUI4:
+      if (slot <= UINT32_MAX) { value->vt = VT_UI4; value->ulVal = static_cast<ULONG>(slot); return; }
+      break;
+    default:
+      break;
+  }
+  if (IsUnsigned(kind)) {
+    value->vt = VT_UI8;
+    value->ullVal = slot;
+  } else {
+    value->vt = VT_I8;
+    value->llVal = v;
   }
 }
 
@@ -76,7 +135,20 @@ void RowStore::ColumnData::AddNullBit(bool is_null) {
   if (is_null) nulls.back() |= uint64_t{1} << (count % 64);
 }
 
+void RowStore::ColumnData::Widen() {
+  PodArray<uint8_t> wide(count * 8);
+  for (size_t row = 0; row < count; ++row) {
+    uint64_t low = 0;
+    std::memcpy(&low, fixed.data() + row * width, width);
+    const uint64_t slot = Extend(info.kind, low, width);
+    std::memcpy(wide.data() + row * 8, &slot, 8);
+  }
+  fixed.swap(wide);
+  width = 8;
+}
+
 void RowStore::ColumnData::AddFixed(uint64_t slot, int32_t size) {
+  if (IsInteger(info.kind) && !FitsWidth(info.kind, slot, width)) Widen();
   const size_t at = fixed.size();
   fixed.resize(at + width);
   std::memcpy(fixed.data() + at, &slot, width);  // the low bytes hold the value
@@ -137,7 +209,8 @@ bool RowStore::Describe(SQLHSTMT stmt, SQLSMALLINT column_count, DiagList* diagn
     name.resize(std::min(static_cast<size_t>(name_length), name.size()));
     info.has_name = !name.empty();
     info.name = std::move(name);
-    if (info.sql_type == SQL_TINYINT) {
+    if (info.sql_type == SQL_TINYINT || info.sql_type == SQL_SMALLINT || info.sql_type == SQL_INTEGER ||
+        info.sql_type == SQL_BIGINT) {
       SQLLEN is_unsigned = SQL_FALSE;
       if (SQL_SUCCEEDED(SQLColAttributeW(stmt, static_cast<SQLUSMALLINT>(i), SQL_DESC_UNSIGNED, nullptr, 0,
                                          nullptr, &is_unsigned)))
@@ -168,7 +241,8 @@ bool RowStore::ReadCell(SQLHSTMT stmt, size_t column_index, DiagList* diagnostic
 void RowStore::PushFixed(size_t column_index, const void* c_value, SQLLEN indicator) {
   ColumnData& column = columns_[column_index];
   column.AddNullBit(false);
-  column.AddFixed(SlotFromC(column.info.kind, c_value), indicator < 0 ? 0 : ClampSize(static_cast<size_t>(indicator)));
+  const uint64_t slot = SlotFromC(column.info.kind, c_value);
+  column.AddFixed(slot, SizeOf(column.info.kind, slot, indicator));
   ++column.count;
 }
 
@@ -204,8 +278,8 @@ bool RowStore::ReadFixed(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* column,
   }
   const bool is_null = indicator == SQL_NULL_DATA;
   column->AddNullBit(is_null);
-  column->AddFixed(is_null ? 0 : SlotFromC(kind, buffer),
-                   is_null ? -1 : indicator < 0 ? 0 : ClampSize(static_cast<size_t>(indicator)));
+  const uint64_t slot = is_null ? 0 : SlotFromC(kind, buffer);
+  column->AddFixed(slot, is_null ? -1 : SizeOf(kind, slot, indicator));
   ++column->count;
   return true;
 }
@@ -313,11 +387,11 @@ HRESULT RowStore::Value(size_t row, size_t column_index, VARIANT* value) const {
   }
   uint64_t slot = 0;
   std::memcpy(&slot, column.fixed.data() + row * column.width, column.width);
+  if (IsInteger(kind)) {
+    SetInteger(kind, Extend(kind, slot, column.width), value);
+    return S_OK;
+  }
   switch (kind) {
-    case ValueKind::kI2: value->vt = VT_I2; value->iVal = FromSlot<SHORT>(slot); break;
-    case ValueKind::kUI1: value->vt = VT_UI1; value->bVal = FromSlot<BYTE>(slot); break;
-    case ValueKind::kI4: value->vt = VT_I4; value->lVal = FromSlot<LONG>(slot); break;
-    case ValueKind::kI8: value->vt = VT_I8; value->llVal = FromSlot<LONGLONG>(slot); break;
     case ValueKind::kR4: value->vt = VT_R4; value->fltVal = FromSlot<float>(slot); break;
     case ValueKind::kR8: value->vt = VT_R8; value->dblVal = FromSlot<double>(slot); break;
     case ValueKind::kBool: value->vt = VT_BOOL; value->boolVal = slot ? VARIANT_TRUE : VARIANT_FALSE; break;

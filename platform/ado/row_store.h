@@ -65,6 +65,8 @@ class RowStore {
     bool IsNull(size_t row) const { return (nulls[row / 64] >> (row % 64)) & 1; }
     void AddNullBit(bool is_null);
     void AddFixed(uint64_t slot, int32_t size);
+    // Integers: keeps every value of the column in 8 bytes from now on.
+    void Widen();
     void AddEnd();  // ends the current row's bytes
     // Texts: the UTF-16 value appended from byte start on is narrowed in
     // place while the column is narrow, or the column is widened for it.

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/ado/block_fetch.h"
+#include "platform/ado/driver_traits.h"
 
 namespace zado {
 namespace {
@@ -37,11 +38,13 @@ StatementResult RunStatement(SQLHDBC dbc, const std::u16string& sql, LONG timeou
     ReadDiagnostics(SQL_HANDLE_DBC, dbc, &result.diagnostics);
     return result;
   }
-  // Drivers that cannot honour these limits answer with a warning or an
-  // error; the statement runs either way, and the row limit is kept below.
+  // Drivers that cannot honour the time limit answer with a warning or an
+  // error; the statement runs either way. The row limit is kept below, by
+  // fetching no more; only a driver known to gain from it and to leave the
+  // statement alone is told it too.
   SQLSetStmtAttrW(stmt.get(), SQL_ATTR_QUERY_TIMEOUT,
                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout_seconds < 0 ? 0 : timeout_seconds)), 0);
-  if (max_records > 0)
+  if (max_records > 0 && DriverTraitsOf(dbc).max_rows_attribute)
     SQLSetStmtAttrW(stmt.get(), SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(max_records)), 0);
 
   std::u16string text = sql;  // the driver manager takes a writable text

@@ -34,6 +34,7 @@ void RemoveTempDir() {
 }
 
 std::string PgDir() { return std::string(VQ_TEST_BINARY_DIR) + "/pgtest"; }
+std::string MariaDir() { return std::string(VQ_TEST_BINARY_DIR) + "/mariatest"; }
 
 // Single-quotes a path for the shell.
 std::string ShellQuote(const std::string& text) {
@@ -150,9 +151,13 @@ std::string AddSqliteDsn(const std::string& name, const std::string& sql_script)
   return name;
 }
 
-bool AddPgDsn() {
+namespace {
+
+// Adds the section a server script wrote to <dir>/<name>.ini; false when
+// the file is missing (the server does not run).
+bool AddServerDsn(const std::string& dir, const std::string& name) {
   InitOdbcEnv();
-  std::ifstream in(PgDir() + "/pgtest.ini");
+  std::ifstream in(dir + "/" + name + ".ini");
   if (!in) return false;
   std::string line;
   std::ostringstream body;
@@ -162,9 +167,13 @@ bool AddPgDsn() {
   }
   State& s = Env();
   std::lock_guard<std::mutex> lock(s.mutex);
-  AppendSection(s, "pgtest", body.str());
+  AppendSection(s, name, body.str());
   return true;
 }
+
+}  // namespace
+
+bool AddPgDsn() { return AddServerDsn(PgDir(), "pgtest"); }
 
 std::string PgUnavailableReason() {
   return "no throwaway PostgreSQL server (" + PgDir() +
@@ -176,12 +185,91 @@ bool RequirePg() {
   return ci != nullptr && *ci != '\0';
 }
 
+bool AddMariaDsn() { return AddServerDsn(MariaDir(), "mariatest"); }
+
+std::string MariaUnavailableReason() {
+  return "no throwaway MariaDB server (" + MariaDir() +
+         "/mariatest.ini is missing; run the tests through ctest, which starts it)";
+}
+
+bool RequireMaria() { return RequirePg(); }
+
 std::string AddDsn(const std::string& name, const std::string& body) {
   InitOdbcEnv();
   State& s = Env();
   std::lock_guard<std::mutex> lock(s.mutex);
   AppendSection(s, name, body);
   return name;
+}
+
+namespace {
+
+std::string Trim(const std::string& text) {
+  const size_t b = text.find_first_not_of(" \t\r");
+  if (b == std::string::npos) return "";
+  return text.substr(b, text.find_last_not_of(" \t\r") - b + 1);
+}
+
+// The keys of section [name] in an ini-style file whose lines carry
+// `indent` leading spaces (4 for the README's samples); a blank line or a
+// line with less indent ends a section.
+DsnKeys ReadSection(const std::string& path, const std::string& name, size_t indent) {
+  std::ifstream in(path);
+  DsnKeys keys;
+  std::string line;
+  bool inside = false;
+  const std::string pad(indent, ' ');
+  while (std::getline(in, line)) {
+    const bool ours = line.compare(0, indent, pad) == 0 && (line.size() == indent || line[indent] != ' ');
+    const std::string text = ours ? Trim(line) : "";
+    if (!text.empty() && text[0] == '[') {
+      if (inside) break;
+      inside = text == "[" + name + "]";
+      continue;
+    }
+    if (!inside) continue;
+    if (text.empty()) {
+      if (indent > 0) break;
+      continue;
+    }
+    if (text[0] == ';' || text[0] == '#') continue;
+    const size_t eq = text.find('=');
+    if (eq != std::string::npos) keys.emplace_back(Trim(text.substr(0, eq)), Trim(text.substr(eq + 1)));
+  }
+  return keys;
+}
+
+std::string SourceFile(const std::string& relative) {
+  return std::string(VQ_TEST_SUPPORT_DIR) + "/../../" + relative;
+}
+
+}  // namespace
+
+DsnKeys ContribSection(const std::string& name) { return ReadSection(SourceFile("contrib/odbc.ini"), name, 0); }
+
+DsnKeys ReadmeSection(const std::string& name) { return ReadSection(SourceFile("README.md"), name, 4); }
+
+DsnKeys TestSection(const std::string& name) {
+  InitOdbcEnv();
+  std::lock_guard<std::mutex> lock(Env().mutex);
+  return ReadSection(Env().ini, name, 0);
+}
+
+bool IsPlaceKey(const std::string& key) {
+  std::string k;
+  for (char c : key) k.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+  for (const char* place : {"server", "servername", "port", "database", "user", "username", "uid", "password", "pwd"})
+    if (k == place) return true;
+  return false;
+}
+
+std::string AddSampleDsn(const std::string& sample, const std::string& place_from) {
+  std::string body;
+  for (const auto& [key, value] : ContribSection(sample))
+    if (!IsPlaceKey(key)) body += key + "=" + value + "\n";
+  for (const auto& [key, value] : TestSection(place_from))
+    if (IsPlaceKey(key)) body += key + "=" + value + "\n";
+  return AddDsn("sample_" + sample, body);
 }
 
 }  // namespace vqtest

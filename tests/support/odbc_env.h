@@ -1,5 +1,6 @@
 // Test data sources: a private odbc.ini in a temporary folder, SQLite
-// databases made from SQL scripts, and the throwaway PostgreSQL server.
+// databases made from SQL scripts, and the throwaway PostgreSQL and MariaDB
+// servers.
 //
 // unixODBC reads ODBCINI/ODBCSYSINI once, at the first ODBC call of a
 // process, so InitOdbcEnv() (or any function below, which calls it) must run
@@ -13,6 +14,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vqtest {
 
@@ -46,8 +49,30 @@ std::string PgUnavailableReason();
 // the tests instead of skipping them.
 bool RequirePg();
 
+// The same for the throwaway MariaDB server (DSN "mariatest", its section
+// in <build>/mariatest/mariatest.ini, written by maria_server.sh).
+bool AddMariaDsn();
+std::string MariaUnavailableReason();
+// A missing MariaDB server fails the tests when CI is set, as for PostgreSQL.
+bool RequireMaria();
+
 // Adds (or replaces) the section [name] with the given body ("Key=value"
 // lines) to the odbc.ini. Returns name.
 std::string AddDsn(const std::string& name, const std::string& body);
+
+// "Key=value" lines of a data source, in order.
+using DsnKeys = std::vector<std::pair<std::string, std::string>>;
+// The section [name] of the sample contrib/odbc.ini, of the README's sample
+// (its indented [name] block) and of the tests' odbc.ini; empty when absent.
+DsnKeys ContribSection(const std::string& name);
+DsnKeys ReadmeSection(const std::string& name);
+DsnKeys TestSection(const std::string& name);
+// Whether a key says where and as whom to connect (server, port, database
+// or file, user, password) rather than how the driver behaves.
+bool IsPlaceKey(const std::string& key);
+// Adds the DSN "sample_<sample>": the sample section of contrib/odbc.ini
+// with its place keys taken from the tests' DSN `place_from`. Returns its
+// name.
+std::string AddSampleDsn(const std::string& sample, const std::string& place_from);
 
 }  // namespace vqtest

@@ -91,7 +91,10 @@ case "$action" in
       stop_server
       give_up "createdb failed"
     fi
-    # BoolsAsChar=0: booleans arrive as SQL_BIT instead of text.
+    # The driver settings are those of the sample [pg] in contrib/odbc.ini
+    # (a test checks it): BoolsAsChar=0, booleans arrive as SQL_BIT instead
+    # of text; UseDeclareFetch=1, Fetch=1000, results are read through a
+    # cursor 1000 rows at a time instead of whole before the first row.
     cat >"$dir/pgtest.ini" <<INI
 [pgtest]
 Driver=PostgreSQL Unicode
@@ -99,7 +102,10 @@ Servername=127.0.0.1
 Port=$started
 Database=vqtest
 Username=postgres
+SSLmode=prefer
 BoolsAsChar=0
+UseDeclareFetch=1
+Fetch=1000
 INI
     echo "pg_server.sh: PostgreSQL listening on 127.0.0.1:$started (data in $data)"
     ;;

@@ -1,5 +1,9 @@
 #include "tests/platform/ado/ado_test_util.h"
 
+#include <map>
+
+#include "tests/support/odbc_env.h"
+
 namespace adotest {
 
 std::u16string U16(const std::string& utf8) {
@@ -33,6 +37,25 @@ std::string TakeErrorInfo() {
   SysFreeString(description);
   info->Release();
   return out;
+}
+
+void ExpectSampleIsTheTestsDsn(const std::string& sample, const std::string& readme, const std::string& test_dsn) {
+  auto behaviour = [](const vqtest::DsnKeys& keys) {
+    std::map<std::string, std::string> settings;
+    for (const auto& [key, value] : keys)
+      if (!vqtest::IsPlaceKey(key)) settings[key] = value;
+    return settings;
+  };
+  const auto contrib = behaviour(vqtest::ContribSection(sample));
+  ASSERT_FALSE(contrib.empty()) << "no [" << sample << "] in contrib/odbc.ini";
+  EXPECT_EQ(behaviour(vqtest::TestSection(test_dsn)), contrib) << "[" << test_dsn << "] of the tests";
+  EXPECT_EQ(behaviour(vqtest::ReadmeSection(readme)), contrib) << "[" << readme << "] of the README";
+
+  const std::string dsn = vqtest::AddSampleDsn(sample, test_dsn);
+  Ptr<_Recordset> rs;
+  *rs.Out() = NewRecordset();
+  ASSERT_EQ(OpenRecordset(rs.get(), "SELECT 'sample' AS one", "DSN=" + dsn), S_OK) << TakeErrorInfo();
+  EXPECT_EQ(FieldText(rs.get(), 0), "sample");
 }
 
 _Connection* NewConnection() {

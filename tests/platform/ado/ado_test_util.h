@@ -83,6 +83,12 @@ _Recordset* NewRecordset();
 // Opens a recordset on a connection string; returns Open's result.
 HRESULT OpenRecordset(_Recordset* rs, const std::string& sql, const std::string& connection);
 
+// The sample data source [sample] of contrib/odbc.ini is the tests' own:
+// the tests' DSN test_dsn has the same driver settings (every key but the
+// place to connect to), the README shows the same sample as [readme], and a
+// DSN made from the sample connects and runs a statement.
+void ExpectSampleIsTheTestsDsn(const std::string& sample, const std::string& readme, const std::string& test_dsn);
+
 // The fields of the current record; each helper fails the test on error.
 Field* GetField(_Recordset* rs, LONG index);
 std::string FieldText(_Recordset* rs, LONG index);  // VT_BSTR values only

@@ -15,7 +15,17 @@ struct Backend {
   // "" when it is not available (the cases then skip).
   std::string (*connection_string)();
   bool exact_numbers;  // numeric columns arrive as adNumeric/VT_DECIMAL
+  // A column declared boolean arrives as adBoolean/VT_BOOL; false where the
+  // database makes it a small integer (MariaDB: TINYINT(1)).
+  bool native_booleans = true;
+  // The column type of texts of 100 KB and more.
+  std::string long_text_type = "text";
+  // Why connection_string answered "", for the skip message.
+  std::string (*unavailable_reason)() = nullptr;
 };
+
+// Test names and messages show the backend by its name.
+inline void PrintTo(const Backend& backend, std::ostream* out) { *out << backend.name; }
 
 inline std::string PrintBackend(const ::testing::TestParamInfo<Backend>& info) { return info.param.name; }
 

@@ -10,8 +10,19 @@ std::string PgConnection() {
   return available ? "DSN=pgtest" : "";
 }
 
-INSTANTIATE_TEST_SUITE_P(Postgres, BackendTest, ::testing::Values(Backend{"postgres", &PgConnection, true}),
+INSTANTIATE_TEST_SUITE_P(Postgres, BackendTest,
+                         ::testing::Values(Backend{"postgres", &PgConnection, true, true, "text",
+                                                   &vqtest::PgUnavailableReason}),
                          PrintBackend);
+
+TEST(PgSample, TheSampleDataSourceIsTheOneTested) {
+  if (PgConnection().empty()) {
+    if (vqtest::RequirePg()) FAIL() << vqtest::PgUnavailableReason();
+    GTEST_SKIP() << vqtest::PgUnavailableReason();
+  }
+  ComScope com;
+  ExpectSampleIsTheTestsDsn("pg", "pg", "pgtest");
+}
 
 }  // namespace
 }  // namespace adotest

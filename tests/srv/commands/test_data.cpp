@@ -59,4 +59,10 @@ std::string PgOdbcIni(std::string& why_not) {
   return "";
 }
 
+std::string MariaOdbcIni(std::string& why_not) {
+  if (AddMariaDsn()) return OdbcIniPath();
+  why_not = MariaUnavailableReason();
+  return "";
+}
+
 }  // namespace vqtest

@@ -1,5 +1,6 @@
 // The data the command tests run on: SQLite data sources made for the test
-// run (through the shared test support), and the PostgreSQL DSN "pgtest".
+// run (through the shared test support), and the DSNs "pgtest" and
+// "mariatest" of the throwaway servers.
 #pragma once
 
 #include <memory>
@@ -38,5 +39,7 @@ class SqliteSource {
 // The odbc.ini holding the DSN "pgtest" of the pg fixture; empty, with the
 // reason in why_not, when the PostgreSQL server does not run.
 std::string PgOdbcIni(std::string& why_not);
+// The same for the DSN "mariatest" of the maria fixture.
+std::string MariaOdbcIni(std::string& why_not);
 
 }  // namespace vqtest

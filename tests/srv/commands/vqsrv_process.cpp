@@ -213,6 +213,14 @@ std::vector<std::string> VqsrvProcess::LastRequestTexts() const {
   return texts;
 }
 
+long VqsrvProcess::PeakMemoryKb() const {
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  return -1;
+}
+
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (const char c : text) {

@@ -51,6 +51,10 @@ class VqsrvProcess {
   // The process's working folder (a temporary folder of its own).
   const std::string& WorkDir() const { return dir_; }
 
+  // The process's peak resident memory so far (VmHWM), in kB; -1 when
+  // /proc does not tell.
+  long PeakMemoryKb() const;
+
  private:
   pid_t pid_ = -1;
   int port_ = 0;
