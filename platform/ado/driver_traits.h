@@ -25,7 +25,7 @@ struct DriverTraits {
 };
 
 // The traits of the driver behind an open connection: looked up once per driver name
-// (SQLGetInfo(SQL_DRIVER_NAME), e.g. "libsqlite3odbc.so") and kept for the process.
+// (SQLGetInfo(SQL_DRIVER_NAME), e.g. "sqlite3odbc.so") and kept for the process.
 const DriverTraits& DriverTraitsOf(SQLHDBC dbc);
 
 // The table's entry for a driver name; the defaults for a name the table does not hold.
