@@ -145,7 +145,7 @@ BlockFetchResult FetchInBlocks(SQLHDBC dbc, SQLHSTMT stmt, LONG max_records, Row
     const SQLRETURN rc = SQLFetch(stmt);
     if (rc == SQL_NO_DATA) break;
     if (!SQL_SUCCEEDED(rc)) {
-      ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+      ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics, DriverTraitsOf(dbc).narrow_utf8);
       outcome = BlockFetchResult::kFailed;
       break;
     }
@@ -154,7 +154,7 @@ BlockFetchResult FetchInBlocks(SQLHDBC dbc, SQLHSTMT stmt, LONG max_records, Row
       if (max_records > 0 && rows->RowCount() >= static_cast<size_t>(max_records)) break;
       if (array_size > 1 && (status[r] == SQL_ROW_ERROR || status[r] == SQL_ROW_NOROW)) {
         if (status[r] == SQL_ROW_NOROW) continue;
-        ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+        ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics, DriverTraitsOf(dbc).narrow_utf8);
         outcome = BlockFetchResult::kFailed;
         break;
       }
@@ -179,7 +179,7 @@ BlockFetchResult FetchInBlocks(SQLHDBC dbc, SQLHSTMT stmt, LONG max_records, Row
           // The buffer holds only the start: read the whole value again.
           if (!positioned &&
               !SQL_SUCCEEDED(SQLSetPos(stmt, static_cast<SQLSETPOSIROW>(r + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE))) {
-            ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+            ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics, DriverTraitsOf(dbc).narrow_utf8);
             outcome = BlockFetchResult::kFailed;
             break;
           }

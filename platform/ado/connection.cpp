@@ -2,12 +2,11 @@
 
 #include "platform/ado/odbc_api.h"
 
-#include <locale.h>
-
 #include <mutex>
 #include <new>
 
 #include "platform/ado/connection_pool.h"
+#include "platform/ado/driver_connect.h"
 #include "platform/ado/errors.h"
 #include "platform/ado/failure.h"
 #include "platform/ado/odbc_environment.h"
@@ -38,27 +37,6 @@ void AppendAttribute(std::u16string* out, const char16_t* key, const std::u16str
     out->push_back(u'}');
   }
 }
-
-// For drivers without UTF-16 entry points the driver manager converts texts
-// into the character set of the calling thread's locale, which it looks up
-// when it connects; under the "C" locale that set is ASCII and everything
-// beyond it is mangled. Connecting under a UTF-8 LC_CTYPE (for this thread
-// only) makes it convert to UTF-8, which such drivers expect.
-class Utf8CharsetScope {
- public:
-  Utf8CharsetScope() {
-    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    if (utf8 != static_cast<locale_t>(nullptr)) previous_ = uselocale(utf8);
-  }
-  ~Utf8CharsetScope() {
-    if (previous_ != static_cast<locale_t>(nullptr)) uselocale(previous_);
-  }
-  Utf8CharsetScope(const Utf8CharsetScope&) = delete;
-  Utf8CharsetScope& operator=(const Utf8CharsetScope&) = delete;
-
- private:
-  locale_t previous_ = static_cast<locale_t>(nullptr);
-};
 
 HRESULT ConnFail(HRESULT hr) { return Fail(IID_Connection15, kConnectionSource, hr); }
 
@@ -137,33 +115,17 @@ void AdoConnection::StatementDone(const DiagList& records) {
 HRESULT AdoConnection::ConnectFresh(const std::u16string& text) {
   SQLHENV env = OdbcEnvironment();
   if (env == SQL_NULL_HENV) return E_OUTOFMEMORY;
-  Utf8CharsetScope charset;
-  SQLHDBC dbc = SQL_NULL_HDBC;
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc))) {
-    DiagList records;
-    ReadDiagnostics(SQL_HANDLE_ENV, env, &records);
-    SetDiagnostics(std::move(records));
-    return E_FAIL;
-  }
-  SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
-  std::u16string in = text;  // the driver manager wants a writable, terminated text
-  SQLSMALLINT out_length = 0;
   // Some drivers switch the process locale with setlocale while they
   // connect, which races with a connect on another thread (seen as a
   // use-after-free inside the PostgreSQL driver); connects take turns.
   static std::mutex connect_mutex;
   std::unique_lock<std::mutex> turn(connect_mutex);
-  SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR*>(in.data()),
-                                   static_cast<SQLSMALLINT>(in.size()),
-                                   nullptr, 0, &out_length, SQL_DRIVER_NOPROMPT);
-  turn.unlock();
   DiagList records;
-  ReadDiagnostics(SQL_HANDLE_DBC, dbc, &records);
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  const SQLRETURN rc = ConnectDriver(env, text, kLoginTimeoutSeconds, &dbc, &records);
+  turn.unlock();
   SetDiagnostics(std::move(records));
-  if (!SQL_SUCCEEDED(rc)) {
-    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-    return E_FAIL;
-  }
+  if (!SQL_SUCCEEDED(rc)) return E_FAIL;
   dbc_ = dbc;
   pool_key_ = text;
   reused_unproven_ = false;

@@ -18,7 +18,9 @@ struct DiagRecord {
 using DiagList = std::vector<DiagRecord>;
 using SharedDiagList = std::shared_ptr<const DiagList>;
 
-// Appends every diagnostic record of the handle to out.
-void ReadDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle, DiagList* out);
+// Appends every diagnostic record of the handle to out. narrow_utf8 reads
+// them through the narrow entry point as UTF-8, for a connection made that
+// way (DriverTraits::narrow_utf8).
+void ReadDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle, DiagList* out, bool narrow_utf8 = false);
 
 }  // namespace zado

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <iterator>
-#include <map>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 
 namespace zado {
 namespace {
@@ -23,7 +23,11 @@ const Entry kTable[] = {
     // StepAPI=1 (1,000,000 rows: 5 s and 120 MB for "query" with P3 = 1,
     // against no time with it). The driver stops reading at the limit and
     // runs the statement text unchanged.
-    {"sqlite3odbc.so", {.max_rows_attribute = true}},
+    // It also has no UTF-16 entry points, so the driver manager's UCS-2
+    // conversion broke every character beyond U+FFFF in statements (stored
+    // as stray bytes) and in column names and error texts read back. The
+    // driver speaks UTF-8 and passes narrow texts on untouched.
+    {"sqlite3odbc.so", {.max_rows_attribute = true, .narrow_utf8 = true}},
     // MariaDB Connector/ODBC: reading the rest of a cut bound value with
     // SQLGetData gives another row's value, an empty or shortened text, or
     // fails ("Ansi to Unicode conversion error"); SQLSetPos within a row
@@ -50,6 +54,23 @@ std::string DriverName(SQLHDBC dbc) {
   return narrow;
 }
 
+// Whether a character beyond U+FFFF passes the UTF-16 entry points whole:
+// SQLNativeSqlW hands the text to the driver and back without running it.
+// A driver that cannot say is taken at ODBC's word.
+bool WideKeepsBeyondBmp(SQLHDBC dbc) {
+  static const char16_t kLiteral[] = u"'\U0001F600'";
+  std::u16string probe = u"SELECT ";
+  probe += kLiteral;
+  SQLWCHAR out[64] = {};
+  SQLINTEGER length = 0;
+  const SQLRETURN rc = SQLNativeSqlW(dbc, reinterpret_cast<SQLWCHAR*>(probe.data()),
+                                     static_cast<SQLINTEGER>(probe.size()), out, 64, &length);
+  if (!SQL_SUCCEEDED(rc)) return true;
+  const size_t units = length < 0 ? 0 : std::min<size_t>(static_cast<size_t>(length), 63);
+  return std::u16string_view(reinterpret_cast<const char16_t*>(out), units).find(kLiteral) !=
+         std::u16string_view::npos;
+}
+
 }  // namespace
 
 DriverTraits DriverTraitsForName(std::string_view driver_name) {
@@ -60,13 +81,19 @@ DriverTraits DriverTraitsForName(std::string_view driver_name) {
 }
 
 const DriverTraits& DriverTraitsOf(SQLHDBC dbc) {
-  static std::mutex mutex;
-  static std::map<std::string, DriverTraits, std::less<>> known;  // entries never move
+  static const DriverTraits defaults;
   const std::string name = DriverName(dbc);
+  if (name.empty()) return defaults;
+  static std::mutex mutex;
+  // Never destroyed: statements may still run while the process exits.
+  static auto* known = new std::unordered_map<std::string, DriverTraits>();
   std::lock_guard<std::mutex> lock(mutex);
-  auto found = known.find(name);
-  if (found == known.end()) found = known.emplace(name, DriverTraitsForName(name)).first;
-  return found->second;
+  const auto found = known->find(name);
+  if (found != known->end()) return found->second;
+  DriverTraits traits = DriverTraitsForName(name);
+  if (!traits.narrow_utf8) traits.wide_beyond_bmp = WideKeepsBeyondBmp(dbc);
+  // Elements of an unordered_map stay where they are when it grows.
+  return known->emplace(name, traits).first->second;
 }
 
 }  // namespace zado

@@ -22,10 +22,22 @@ struct DriverTraits {
   // any row of a row array. false: results that have a column whose values
   // may not fit a bound buffer are read row by row with SQLGetData.
   bool reread_bound_values = true;
+  // Texts travel as UTF-8 through the driver's narrow entry points:
+  // connection strings, statements, column names and error texts (values
+  // are still read as UTF-16, which such a driver converts itself). For a
+  // driver without UTF-16 entry points unixODBC converts UTF-16 as UCS-2 and
+  // turns each character beyond U+FFFF into two stray bytes; a driver that
+  // speaks UTF-8 takes the bytes whole instead.
+  bool narrow_utf8 = false;
+  // The UTF-16 entry points carry characters beyond U+FFFF whole. Not a
+  // table entry: found out once per driver with SQLNativeSqlW, which runs
+  // nothing. Where it is false, a text holding such characters is refused
+  // rather than handed on broken.
+  bool wide_beyond_bmp = true;
 };
 
 // The traits of the driver behind an open connection: looked up once per driver name
-// (SQLGetInfo(SQL_DRIVER_NAME), e.g. "libsqlite3odbc.so") and kept for the process.
+// (SQLGetInfo(SQL_DRIVER_NAME), e.g. "sqlite3odbc.so") and kept for the process.
 const DriverTraits& DriverTraitsOf(SQLHDBC dbc);
 // The table's entry for a driver name; the defaults for a name the table does not hold.
 DriverTraits DriverTraitsForName(std::string_view driver_name);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/ado/driver_text.h"
 #include "platform/ado/value_convert.h"
 
 namespace zado {
@@ -184,7 +185,8 @@ void RowStore::ColumnData::KeepText(size_t start) {
   narrow = false;
 }
 
-bool RowStore::Describe(SQLHSTMT stmt, SQLSMALLINT column_count, DiagList* diagnostics) {
+bool RowStore::Describe(SQLHSTMT stmt, SQLSMALLINT column_count, DiagList* diagnostics, bool narrow_utf8) {
+  narrow_utf8_ = narrow_utf8;
   columns_.clear();
   columns_.resize(static_cast<size_t>(column_count));
   for (SQLSMALLINT i = 1; i <= column_count; ++i) {
@@ -202,11 +204,17 @@ bool RowStore::Describe(SQLHSTMT stmt, SQLSMALLINT column_count, DiagList* diagn
                            &info.column_size, &digits, &info.nullable);
     }
     if (!SQL_SUCCEEDED(rc)) {
-      ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+      ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics, narrow_utf8_);
       return false;
     }
     if (name_length < 0) name_length = 0;
     name.resize(std::min(static_cast<size_t>(name_length), name.size()));
+    // A narrow driver's own name replaces the driver manager's UTF-16 copy,
+    // which breaks characters beyond U+FFFF.
+    if (narrow_utf8_ && !ReadNarrowColumnName(stmt, static_cast<SQLUSMALLINT>(i), &name)) {
+      ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics, narrow_utf8_);
+      return false;
+    }
     info.has_name = !name.empty();
     info.name = std::move(name);
     if (info.sql_type == SQL_TINYINT || info.sql_type == SQL_SMALLINT || info.sql_type == SQL_INTEGER ||
@@ -273,7 +281,7 @@ bool RowStore::ReadFixed(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* column,
   const ValueKind kind = column->info.kind;
   SQLRETURN rc = SQLGetData(stmt, number, CTypeFor(kind), buffer, sizeof buffer, &indicator);
   if (!SQL_SUCCEEDED(rc)) {
-    ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+    ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics, narrow_utf8_);
     return false;
   }
   const bool is_null = indicator == SQL_NULL_DATA;
@@ -302,7 +310,7 @@ bool RowStore::ReadVariable(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* colu
     if (rc == SQL_NO_DATA) break;  // everything was read by the previous call
     if (!SQL_SUCCEEDED(rc)) {
       bytes.resize(start);
-      ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics);
+      ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics, narrow_utf8_);
       return false;
     }
     if (indicator == SQL_NULL_DATA) {

@@ -21,8 +21,10 @@ namespace zado {
 
 class RowStore {
  public:
-  // Reads the column descriptions of an executed statement.
-  bool Describe(SQLHSTMT stmt, SQLSMALLINT column_count, DiagList* diagnostics);
+  // Reads the column descriptions of an executed statement. narrow_utf8:
+  // names and diagnostics come through the narrow entry points as UTF-8
+  // (DriverTraits::narrow_utf8).
+  bool Describe(SQLHSTMT stmt, SQLSMALLINT column_count, DiagList* diagnostics, bool narrow_utf8 = false);
   // Reads the current row of the statement (after SQLFetch) into the store.
   bool AppendRow(SQLHSTMT stmt, DiagList* diagnostics);
 
@@ -78,6 +80,7 @@ class RowStore {
 
   std::vector<ColumnData> columns_;
   size_t rows_ = 0;
+  bool narrow_utf8_ = false;
 };
 
 }  // namespace zado

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/ado/block_fetch.h"
+#include "platform/ado/driver_text.h"
 #include "platform/ado/driver_traits.h"
 
 namespace zado {
@@ -47,17 +48,13 @@ StatementResult RunStatement(SQLHDBC dbc, const std::u16string& sql, LONG timeou
   if (max_records > 0 && DriverTraitsOf(dbc).max_rows_attribute)
     SQLSetStmtAttrW(stmt.get(), SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(max_records)), 0);
 
-  std::u16string text = sql;  // the driver manager takes a writable text
-  if (text.size() > static_cast<size_t>(INT32_MAX)) return result;
-  SQLRETURN rc = SQLExecDirectW(stmt.get(), reinterpret_cast<SQLWCHAR*>(text.data()),
-                                static_cast<SQLINTEGER>(text.size()));
-  if (rc != SQL_SUCCESS && rc != SQL_NO_DATA)
-    ReadDiagnostics(SQL_HANDLE_STMT, stmt.get(), &result.diagnostics);
+  const DriverTraits& traits = DriverTraitsOf(dbc);
+  SQLRETURN rc = ExecDirectWhole(stmt.get(), sql, traits, &result.diagnostics);
   if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) return result;  // SQL_NO_DATA: a searched UPDATE/DELETE hit nothing
 
   SQLSMALLINT column_count = 0;
   if (rc != SQL_NO_DATA && !SQL_SUCCEEDED(SQLNumResultCols(stmt.get(), &column_count))) {
-    ReadDiagnostics(SQL_HANDLE_STMT, stmt.get(), &result.diagnostics);
+    ReadDiagnostics(SQL_HANDLE_STMT, stmt.get(), &result.diagnostics, traits.narrow_utf8);
     return result;
   }
   if (column_count <= 0) {
@@ -65,7 +62,7 @@ StatementResult RunStatement(SQLHDBC dbc, const std::u16string& sql, LONG timeou
     return result;
   }
   try {
-    if (!rows->Describe(stmt.get(), column_count, &result.diagnostics)) return result;
+    if (!rows->Describe(stmt.get(), column_count, &result.diagnostics, traits.narrow_utf8)) return result;
     const BlockFetchResult block = FetchInBlocks(dbc, stmt.get(), max_records, rows, &result.diagnostics);
     if (block == BlockFetchResult::kFailed) return result;
     // The cell-by-cell path, for drivers that refuse bound columns.
@@ -74,7 +71,7 @@ StatementResult RunStatement(SQLHDBC dbc, const std::u16string& sql, LONG timeou
       rc = SQLFetch(stmt.get());
       if (rc == SQL_NO_DATA) break;
       if (!SQL_SUCCEEDED(rc)) {
-        ReadDiagnostics(SQL_HANDLE_STMT, stmt.get(), &result.diagnostics);
+        ReadDiagnostics(SQL_HANDLE_STMT, stmt.get(), &result.diagnostics, traits.narrow_utf8);
         return result;
       }
       if (!rows->AppendRow(stmt.get(), &result.diagnostics)) return result;
