@@ -23,7 +23,11 @@ const Entry kTable[] = {
     // StepAPI=1 (1,000,000 rows: 5 s and 120 MB for "query" with P3 = 1,
     // against no time with it). The driver stops reading at the limit and
     // runs the statement text unchanged.
-    {"sqlite3odbc.so", {.max_rows_attribute = true}},
+    // It describes columns by their declared type (INTEGER as 32-bit,
+    // SMALLINT as 16-bit), while SQLite keeps whatever value was stored:
+    // read as integers of that width, 4294967297 came back as 1 and 'abc'
+    // as null.
+    {"sqlite3odbc.so", {.max_rows_attribute = true, .values_keep_declared_types = false}},
     // MariaDB Connector/ODBC: reading the rest of a cut bound value with
     // SQLGetData gives another row's value, an empty or shortened text, or
     // fails ("Ansi to Unicode conversion error"); SQLSetPos within a row

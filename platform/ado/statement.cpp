@@ -65,7 +65,7 @@ StatementResult RunStatement(SQLHDBC dbc, const std::u16string& sql, LONG timeou
     return result;
   }
   try {
-    if (!rows->Describe(stmt.get(), column_count, &result.diagnostics)) return result;
+    if (!rows->Describe(stmt.get(), column_count, DriverTraitsOf(dbc), &result.diagnostics)) return result;
     const BlockFetchResult block = FetchInBlocks(dbc, stmt.get(), max_records, rows, &result.diagnostics);
     if (block == BlockFetchResult::kFailed) return result;
     // The cell-by-cell path, for drivers that refuse bound columns.
