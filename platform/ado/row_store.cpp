@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "platform/ado/value_convert.h"
@@ -266,16 +267,23 @@ bool RowStore::ReadCell(SQLHSTMT stmt, size_t column_index, DiagList* diagnostic
 
 void RowStore::PushFixedText(size_t column_index, const uint8_t* data, size_t length) {
   ColumnData& column = columns_[column_index];
-  std::u16string text(length / sizeof(char16_t), u'\0');
-  if (!text.empty()) std::memcpy(text.data(), data, text.size() * sizeof(char16_t));
+  // The text of a number or a date is short: it is parsed from the stack,
+  // and only a value kept as text gets storage of its own.
+  const size_t units = length / sizeof(char16_t);
+  char16_t small[64];
+  std::u16string large;
+  if (units > std::size(small)) large.resize(units);
+  char16_t* chars = units > std::size(small) ? large.data() : small;
+  if (units) std::memcpy(chars, data, units * sizeof(char16_t));
+  const std::u16string_view text(chars, units);
   column.AddNullBit(false);
   uint64_t slot = 0;
   const ValueKind kind = column.info.kind;
   if (SlotFromText(kind, text, &slot)) {
     column.AddFixed(slot, IsInteger(kind) ? IntegerSize(kind, slot) : FixedWidth(kind));
   } else {
-    column.AddFixed(0, ClampSize(text.size() * sizeof(char16_t)));
-    column.texts.emplace(column.count, std::move(text));
+    column.AddFixed(0, ClampSize(units * sizeof(char16_t)));
+    column.texts.emplace(column.count, std::u16string(text));
   }
   ++column.count;
 }
