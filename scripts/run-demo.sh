@@ -17,7 +17,6 @@ cat > "$run/odbc.ini" <<INI
 Driver=SQLite3
 Database=$db
 Timeout=5000
-StepAPI=1
 INI
 
 export ODBCINI="$run/odbc.ini"

@@ -16,12 +16,16 @@ constexpr SQLULEN kBoundedChars = 1024;
 constexpr SQLULEN kBoundedBinary = 8192;
 // Buffer for the start of a longer value (bytes).
 constexpr SQLLEN kPrefixBytes = 512;
+// Buffer for the text of a date or a number (64 characters and the
+// terminator).
+constexpr SQLLEN kFixedTextBytes = 65 * sizeof(SQLWCHAR);
 
 constexpr const char16_t* kLongerThanDeclared =
     u"A value is longer than its column's declared size and the driver cannot read it whole.";
 
 struct BoundColumn {
   ValueKind kind;
+  bool text;  // read as text (IsVariable(kind) or a fixed kind read as text)
   SQLSMALLINT c_type;
   SQLLEN width;  // bytes of one element
   bool binary;
@@ -36,6 +40,7 @@ bool FullWidth(const ColumnInfo& info) {
 }
 
 SQLLEN ElementWidth(const ColumnInfo& info) {
+  if (info.read_as_text && !IsVariable(info.kind)) return kFixedTextBytes;
   if (!IsVariable(info.kind)) return FixedWidth(info.kind);
   if (!FullWidth(info)) return kPrefixBytes;
   if (info.kind == ValueKind::kBinary) return static_cast<SQLLEN>(info.column_size);
@@ -48,7 +53,11 @@ SQLLEN ElementWidth(const ColumnInfo& info) {
 // read the rest of a bound value is trusted to keep values within their
 // declared width, as the databases behind such drivers do.
 bool MayCut(const ColumnInfo& info, const DriverTraits& traits) {
-  return IsVariable(info.kind) && (traits.reread_bound_values || !FullWidth(info));
+  if (!ReadsText(info)) return false;
+  // The text of a date or a number fits its buffer unless the column holds
+  // other texts too, which a driver keeping declared types does not allow.
+  if (!IsVariable(info.kind)) return traits.reread_bound_values;
+  return traits.reread_bound_values || !FullWidth(info);
 }
 
 // Whether the driver can read a bound column again with SQLGetData, after a
@@ -126,7 +135,8 @@ BlockFetchResult FetchInBlocks(SQLHDBC dbc, SQLHSTMT stmt, LONG max_records, Row
     const ColumnInfo& info = rows->Column(i);
     BoundColumn& c = bound[i];
     c.kind = info.kind;
-    c.c_type = CTypeFor(info.kind);
+    c.text = ReadsText(info);
+    c.c_type = CTypeOf(info);
     c.width = ElementWidth(info);
     c.binary = info.kind == ValueKind::kBinary;
     c.values.assign(static_cast<size_t>(c.width) * array_size, 0);
@@ -165,10 +175,15 @@ BlockFetchResult FetchInBlocks(SQLHDBC dbc, SQLHSTMT stmt, LONG max_records, Row
         const unsigned char* value = c.values.data() + static_cast<size_t>(c.width) * r;
         if (indicator == SQL_NULL_DATA) {
           rows->PushNull(i);
-        } else if (!IsVariable(c.kind)) {
+        } else if (!c.text) {
           rows->PushFixed(i, value, indicator);
         } else if (!Cut(c, indicator)) {
-          rows->PushBytes(i, value, indicator < 0 ? 0 : static_cast<size_t>(indicator));
+          const size_t length = indicator < 0 ? 0 : static_cast<size_t>(indicator);
+          if (IsVariable(c.kind)) {
+            rows->PushBytes(i, value, length);
+          } else {
+            rows->PushFixedText(i, value, length);
+          }
         } else if (!traits.reread_bound_values) {
           // Longer than the column's declared width, on a driver that
           // cannot give the rest: refused rather than cut.

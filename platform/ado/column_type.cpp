@@ -144,4 +144,14 @@ SQLSMALLINT CTypeFor(ValueKind kind) {
   return SQL_C_WCHAR;
 }
 
+SQLSMALLINT CTypeOf(const ColumnInfo& column) {
+  return column.read_as_text ? SQL_C_WCHAR : CTypeFor(column.kind);
+}
+
+bool ReadsText(const ColumnInfo& column) { return column.read_as_text || IsVariable(column.kind); }
+
+bool IsDateTime(ValueKind kind) {
+  return kind == ValueKind::kDate || kind == ValueKind::kTime || kind == ValueKind::kTimestamp;
+}
+
 }  // namespace zado

@@ -31,6 +31,11 @@ struct ColumnInfo {
   ValueKind kind = ValueKind::kText;
   LONG defined_size = 0;
   LONG attributes = 0;
+  // A fixed-width kind read from the driver as text, each value then parsed
+  // (dates and times on every driver: their text shows what the database
+  // holds where the driver's date structure cannot; integers where a column
+  // may hold any value). A value that does not parse is kept as its text.
+  bool read_as_text = false;
 };
 
 // Fills ado_type, kind, defined_size and attributes from the ODBC
@@ -50,5 +55,11 @@ int32_t DeclaredWidth(ValueKind kind);
 
 // The ODBC C type a value of this kind is read as.
 SQLSMALLINT CTypeFor(ValueKind kind);
+// The C type the column is read as: CTypeFor its kind, or text.
+SQLSMALLINT CTypeOf(const ColumnInfo& column);
+// Whether the column's values arrive as text (variable kinds, and fixed
+// kinds read as text), which may need more than one read.
+bool ReadsText(const ColumnInfo& column);
+bool IsDateTime(ValueKind kind);
 
 }  // namespace zado

@@ -76,18 +76,22 @@ SQLRETURN ExecDirectWhole(SQLHSTMT stmt, const std::u16string& sql, const Driver
 }
 
 bool ReadNarrowColumnName(SQLHSTMT stmt, SQLUSMALLINT column, std::u16string* name) {
+  constexpr size_t kLongest = 32767;  // ODBC lengths are 16-bit
   std::string bytes(256, '\0');
   SQLSMALLINT length = 0;
   SQLSMALLINT type = 0;
   SQLULEN size = 0;
   SQLSMALLINT digits = 0;
   SQLSMALLINT nullable = 0;
-  SQLRETURN rc = SQLDescribeCol(stmt, column, reinterpret_cast<SQLCHAR*>(bytes.data()),
-                                static_cast<SQLSMALLINT>(bytes.size()), &length, &type, &size, &digits, &nullable);
-  if (SQL_SUCCEEDED(rc) && length >= static_cast<SQLSMALLINT>(bytes.size())) {
-    bytes.assign(static_cast<size_t>(length) + 1, '\0');
+  SQLRETURN rc = SQL_ERROR;
+  // A name that fills the buffer may have been cut (some drivers report the
+  // length they wrote, not the whole length): read it again, larger.
+  for (;;) {
     rc = SQLDescribeCol(stmt, column, reinterpret_cast<SQLCHAR*>(bytes.data()),
                         static_cast<SQLSMALLINT>(bytes.size()), &length, &type, &size, &digits, &nullable);
+    if (!SQL_SUCCEEDED(rc) || length < static_cast<SQLSMALLINT>(bytes.size()) - 1 || bytes.size() >= kLongest)
+      break;
+    bytes.assign(std::min(std::max(bytes.size() * 4, static_cast<size_t>(length) + 2), kLongest), '\0');
   }
   if (!SQL_SUCCEEDED(rc)) return false;
   const size_t used = length < 0 ? 0 : std::min(static_cast<size_t>(length), bytes.size() - 1);

@@ -23,11 +23,15 @@ const Entry kTable[] = {
     // StepAPI=1 (1,000,000 rows: 5 s and 120 MB for "query" with P3 = 1,
     // against no time with it). The driver stops reading at the limit and
     // runs the statement text unchanged.
-    // It also has no UTF-16 entry points, so the driver manager's UCS-2
+    // It describes columns by their declared type (INTEGER as 32-bit,
+    // SMALLINT as 16-bit), while SQLite keeps whatever value was stored:
+    // read as integers of that width, 4294967297 came back as 1 and 'abc'
+    // as null.
+    // It has no UTF-16 entry points, so the driver manager's UCS-2
     // conversion broke every character beyond U+FFFF in statements (stored
     // as stray bytes) and in column names and error texts read back. The
     // driver speaks UTF-8 and passes narrow texts on untouched.
-    {"sqlite3odbc.so", {.max_rows_attribute = true, .narrow_utf8 = true}},
+    {"sqlite3odbc.so", {.max_rows_attribute = true, .values_keep_declared_types = false, .narrow_utf8 = true}},
     // MariaDB Connector/ODBC: reading the rest of a cut bound value with
     // SQLGetData gives another row's value, an empty or shortened text, or
     // fails ("Ansi to Unicode conversion error"); SQLSetPos within a row

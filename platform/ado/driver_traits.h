@@ -22,6 +22,12 @@ struct DriverTraits {
   // any row of a row array. false: results that have a column whose values
   // may not fit a bound buffer are read row by row with SQLGetData.
   bool reread_bound_values = true;
+  // Every value of a column has the column's described type. false: a column
+  // may hold a value of any type whatever its declaration (SQLite keeps
+  // 64-bit integers, fractions and texts in INTEGER and SMALLINT columns),
+  // so integer columns are read as text and each value keeps the form it
+  // has: a whole number as an integer, anything else as its text.
+  bool values_keep_declared_types = true;
   // Texts travel as UTF-8 through the driver's narrow entry points:
   // connection strings, statements, column names and error texts (values
   // are still read as UTF-16, which such a driver converts itself). For a

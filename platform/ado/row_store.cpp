@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "platform/ado/driver_text.h"
@@ -13,6 +14,8 @@ namespace zado {
 namespace {
 
 constexpr size_t kFirstChunk = 4096;
+// Longest column name read (UTF-16 units); ODBC's lengths are 16-bit.
+constexpr size_t kLongestName = 32767;
 constexpr size_t kLargestChunk = 1 << 20;
 
 int32_t ClampSize(size_t bytes) {
@@ -50,11 +53,20 @@ uint64_t SlotFromC(ValueKind kind, const void* c) {
     case ValueKind::kR4: return ToSlot(Load<SQLREAL>(c));
     case ValueKind::kR8: return ToSlot(Load<SQLDOUBLE>(c));
     case ValueKind::kBool: return Load<SQLCHAR>(c) != 0;
-    case ValueKind::kDate: return ToSlot(DateFromOdbc(Load<SQL_DATE_STRUCT>(c)));
-    case ValueKind::kTime: return ToSlot(DateFromOdbc(Load<SQL_TIME_STRUCT>(c)));
-    case ValueKind::kTimestamp: return ToSlot(DateFromOdbc(Load<SQL_TIMESTAMP_STRUCT>(c)));
-    default: return 0;
+    default: return 0;  // dates are read as text
   }
+}
+
+// The slot of a fixed-width value read as text; false when the text is no
+// such value (it is then kept as text).
+bool SlotFromText(ValueKind kind, std::u16string_view text, uint64_t* slot) {
+  if (IsInteger(kind)) return ParseInteger(text, IsUnsigned(kind), slot);
+  DATE date = 0;
+  if (IsDateTime(kind) && ParseDateTime(text, &date)) {
+    *slot = ToSlot(date);
+    return true;
+  }
+  return false;
 }
 
 // Bytes kept per value of a fixed-width kind (the slot's low bytes) while
@@ -185,8 +197,9 @@ void RowStore::ColumnData::KeepText(size_t start) {
   narrow = false;
 }
 
-bool RowStore::Describe(SQLHSTMT stmt, SQLSMALLINT column_count, DiagList* diagnostics, bool narrow_utf8) {
-  narrow_utf8_ = narrow_utf8;
+bool RowStore::Describe(SQLHSTMT stmt, SQLSMALLINT column_count, const DriverTraits& traits,
+                        DiagList* diagnostics) {
+  narrow_utf8_ = traits.narrow_utf8;
   columns_.clear();
   columns_.resize(static_cast<size_t>(column_count));
   for (SQLSMALLINT i = 1; i <= column_count; ++i) {
@@ -194,14 +207,18 @@ bool RowStore::Describe(SQLHSTMT stmt, SQLSMALLINT column_count, DiagList* diagn
     std::u16string name(256, u'\0');
     SQLSMALLINT name_length = 0;
     SQLSMALLINT digits = 0;
-    SQLRETURN rc = SQLDescribeColW(stmt, static_cast<SQLUSMALLINT>(i), reinterpret_cast<SQLWCHAR*>(name.data()),
-                                   static_cast<SQLSMALLINT>(name.size()), &name_length, &info.sql_type,
-                                   &info.column_size, &digits, &info.nullable);
-    if (SQL_SUCCEEDED(rc) && name_length >= static_cast<SQLSMALLINT>(name.size())) {
-      name.assign(static_cast<size_t>(name_length) + 1, u'\0');
+    SQLRETURN rc = SQL_ERROR;
+    // A name that fills the buffer may have been cut: some drivers report
+    // the length they wrote instead of the whole length. Read it again into
+    // a larger buffer until it fits with room to spare.
+    for (;;) {
       rc = SQLDescribeColW(stmt, static_cast<SQLUSMALLINT>(i), reinterpret_cast<SQLWCHAR*>(name.data()),
-                           static_cast<SQLSMALLINT>(name.size()), &name_length, &info.sql_type,
-                           &info.column_size, &digits, &info.nullable);
+                           static_cast<SQLSMALLINT>(name.size()), &name_length, &info.sql_type, &info.column_size,
+                           &digits, &info.nullable);
+      if (!SQL_SUCCEEDED(rc) || name_length < static_cast<SQLSMALLINT>(name.size()) - 1 ||
+          name.size() >= kLongestName)
+        break;
+      name.assign(std::min(std::max(name.size() * 4, static_cast<size_t>(name_length) + 2), kLongestName), u'\0');
     }
     if (!SQL_SUCCEEDED(rc)) {
       ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics, narrow_utf8_);
@@ -225,6 +242,7 @@ bool RowStore::Describe(SQLHSTMT stmt, SQLSMALLINT column_count, DiagList* diagn
         info.is_unsigned = is_unsigned == SQL_TRUE;
     }
     MapColumnType(&info);
+    info.read_as_text = IsDateTime(info.kind) || (IsInteger(info.kind) && !traits.values_keep_declared_types);
     columns_[static_cast<size_t>(i - 1)].width = WidthOf(info.kind);
     columns_[static_cast<size_t>(i - 1)].narrow = info.kind == ValueKind::kText;
   }
@@ -242,8 +260,40 @@ bool RowStore::AppendRow(SQLHSTMT stmt, DiagList* diagnostics) {
 bool RowStore::ReadCell(SQLHSTMT stmt, size_t column_index, DiagList* diagnostics) {
   ColumnData& column = columns_[column_index];
   const auto number = static_cast<SQLUSMALLINT>(column_index + 1);
-  return IsVariable(column.info.kind) ? ReadVariable(stmt, number, &column, diagnostics)
-                                      : ReadFixed(stmt, number, &column, diagnostics);
+  if (IsVariable(column.info.kind)) return ReadVariable(stmt, number, &column, diagnostics);
+  if (!column.info.read_as_text) return ReadFixed(stmt, number, &column, diagnostics);
+  scratch_.resize(0);
+  bool is_null = false;
+  if (!ReadWhole(stmt, number, SQL_C_WCHAR, &scratch_, &is_null, diagnostics)) return false;
+  if (is_null) {
+    PushNull(column_index);
+  } else {
+    PushFixedText(column_index, scratch_.data(), scratch_.size());
+  }
+  return true;
+}
+
+void RowStore::PushFixedText(size_t column_index, const uint8_t* data, size_t length) {
+  ColumnData& column = columns_[column_index];
+  // The text of a number or a date is short: it is parsed from the stack,
+  // and only a value kept as text gets storage of its own.
+  const size_t units = length / sizeof(char16_t);
+  char16_t small[64];
+  std::u16string large;
+  if (units > std::size(small)) large.resize(units);
+  char16_t* chars = units > std::size(small) ? large.data() : small;
+  if (units) std::memcpy(chars, data, units * sizeof(char16_t));
+  const std::u16string_view text(chars, units);
+  column.AddNullBit(false);
+  uint64_t slot = 0;
+  const ValueKind kind = column.info.kind;
+  if (SlotFromText(kind, text, &slot)) {
+    column.AddFixed(slot, IsInteger(kind) ? IntegerSize(kind, slot) : FixedWidth(kind));
+  } else {
+    column.AddFixed(0, ClampSize(units * sizeof(char16_t)));
+    column.texts.emplace(column.count, std::u16string(text));
+  }
+  ++column.count;
 }
 
 void RowStore::PushFixed(size_t column_index, const void* c_value, SQLLEN indicator) {
@@ -292,17 +342,28 @@ bool RowStore::ReadFixed(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* column,
   return true;
 }
 
-// Reads a text or binary value in chunks straight into the column's buffer,
-// so a long value arrives whole.
 bool RowStore::ReadVariable(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* column, DiagList* diagnostics) {
-  const bool binary = column->info.kind == ValueKind::kBinary;
-  const SQLSMALLINT c_type = CTypeFor(column->info.kind);
+  const size_t start = column->bytes.size();
+  bool is_null = false;
+  if (!ReadWhole(stmt, number, CTypeFor(column->info.kind), &column->bytes, &is_null, diagnostics)) return false;
+  column->KeepText(start);
+  column->AddNullBit(is_null);
+  column->AddEnd();
+  ++column->count;
+  return true;
+}
+
+// Reads a text or binary value in chunks straight onto the end of bytes, so
+// a long value arrives whole.
+bool RowStore::ReadWhole(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT c_type, PodArray<uint8_t>* out,
+                         bool* is_null, DiagList* diagnostics) const {
+  const bool binary = c_type == SQL_C_BINARY;
   const size_t terminator = binary ? 0 : sizeof(SQLWCHAR);
-  PodArray<uint8_t>& bytes = column->bytes;
+  PodArray<uint8_t>& bytes = *out;
   const size_t start = bytes.size();
   size_t used = start;
   size_t chunk = kFirstChunk;
-  bool is_null = false;
+  *is_null = false;
   for (;;) {
     bytes.resize(used + chunk);
     SQLLEN indicator = 0;
@@ -314,7 +375,7 @@ bool RowStore::ReadVariable(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* colu
       return false;
     }
     if (indicator == SQL_NULL_DATA) {
-      is_null = true;
+      *is_null = true;
       break;
     }
     const size_t room = chunk - terminator;
@@ -331,10 +392,6 @@ bool RowStore::ReadVariable(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* colu
     }
   }
   bytes.resize(used);
-  column->KeepText(start);
-  column->AddNullBit(is_null);
-  column->AddEnd();
-  ++column->count;
   return true;
 }
 
@@ -392,6 +449,15 @@ HRESULT RowStore::Value(size_t row, size_t column_index, VARIANT* value) const {
     value->vt = VT_BSTR;
     value->bstrVal = text;
     return S_OK;
+  }
+  if (!column.texts.empty()) {
+    const auto text = column.texts.find(row);
+    if (text != column.texts.end()) {
+      value->bstrVal = SysAllocStringLen(text->second.data(), static_cast<UINT>(text->second.size()));
+      if (!value->bstrVal) return E_OUTOFMEMORY;
+      value->vt = VT_BSTR;
+      return S_OK;
+    }
   }
   uint64_t slot = 0;
   std::memcpy(&slot, column.fixed.data() + row * column.width, column.width);

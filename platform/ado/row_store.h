@@ -10,21 +10,21 @@
 #include "platform/ado/odbc_api.h"
 
 #include <cstdint>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/ado/column_type.h"
 #include "platform/ado/diagnostics.h"
+#include "platform/ado/driver_traits.h"
 #include "platform/ado/pod_array.h"
 
 namespace zado {
 
 class RowStore {
  public:
-  // Reads the column descriptions of an executed statement. narrow_utf8:
-  // names and diagnostics come through the narrow entry points as UTF-8
-  // (DriverTraits::narrow_utf8).
-  bool Describe(SQLHSTMT stmt, SQLSMALLINT column_count, DiagList* diagnostics, bool narrow_utf8 = false);
+  // Reads the column descriptions of an executed statement.
+  bool Describe(SQLHSTMT stmt, SQLSMALLINT column_count, const DriverTraits& traits, DiagList* diagnostics);
   // Reads the current row of the statement (after SQLFetch) into the store.
   bool AppendRow(SQLHSTMT stmt, DiagList* diagnostics);
 
@@ -35,6 +35,9 @@ class RowStore {
   void PushFixed(size_t column, const void* c_value, SQLLEN indicator);
   // A text (UTF-16 bytes) or binary value, whole.
   void PushBytes(size_t column, const uint8_t* data, size_t length);
+  // The whole text (UTF-16 bytes) of a value of a column read as text
+  // (Column(column).read_as_text).
+  void PushFixedText(size_t column, const uint8_t* data, size_t length);
   void PushNull(size_t column);
   // Reads the column's value of the statement's current row with SQLGetData.
   bool ReadCell(SQLHSTMT stmt, size_t column, DiagList* diagnostics);
@@ -60,6 +63,9 @@ class RowStore {
     PodArray<uint8_t> fixed;       // fixed-width kinds: width bytes per row
     int32_t usual_size = -1;       // fixed-width kinds: the indicator of most values
     std::unordered_map<size_t, int32_t> other_sizes;  // rows with another one
+    // Fixed-width kinds read as text: the rows whose text is no such value,
+    // with that text.
+    std::unordered_map<size_t, std::u16string> texts;
     PodArray<uint8_t> bytes;       // variable kinds: the values one after another
     PodArray<uint32_t> ends;       // variable kinds: end offset of each row's value
     bool narrow = false;           // texts: one byte per UTF-16 unit (all <= 0xFF)
@@ -77,8 +83,11 @@ class RowStore {
 
   bool ReadFixed(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* column, DiagList* diagnostics);
   bool ReadVariable(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* column, DiagList* diagnostics);
+  bool ReadWhole(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT c_type, PodArray<uint8_t>* out,
+                 bool* is_null, DiagList* diagnostics) const;
 
   std::vector<ColumnData> columns_;
+  PodArray<uint8_t> scratch_;  // the text of a value being read
   size_t rows_ = 0;
   bool narrow_utf8_ = false;
 };

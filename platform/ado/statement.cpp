@@ -62,7 +62,7 @@ StatementResult RunStatement(SQLHDBC dbc, const std::u16string& sql, LONG timeou
     return result;
   }
   try {
-    if (!rows->Describe(stmt.get(), column_count, &result.diagnostics, traits.narrow_utf8)) return result;
+    if (!rows->Describe(stmt.get(), column_count, traits, &result.diagnostics)) return result;
     const BlockFetchResult block = FetchInBlocks(dbc, stmt.get(), max_records, rows, &result.diagnostics);
     if (block == BlockFetchResult::kFailed) return result;
     // The cell-by-cell path, for drivers that refuse bound columns.

@@ -32,16 +32,89 @@ DATE DateFromParts(int year, int month, int day, int hour, int minute, int secon
   return days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
 }
 
-DATE DateFromOdbc(const SQL_DATE_STRUCT& d) {
-  return DateFromParts(d.year, d.month, d.day, 0, 0, 0, 0);
+namespace {
+
+// Reads exactly n decimal digits at text[*at].
+bool Digits(std::u16string_view text, size_t* at, size_t n, int* value) {
+  if (*at + n > text.size()) return false;
+  int v = 0;
+  for (size_t k = 0; k < n; ++k) {
+    const char16_t c = text[*at + k];
+    if (c < u'0' || c > u'9') return false;
+    v = v * 10 + (c - u'0');
+  }
+  *at += n;
+  *value = v;
+  return true;
 }
 
-DATE DateFromOdbc(const SQL_TIME_STRUCT& t) {
-  return DateFromParts(1899, 12, 30, t.hour, t.minute, t.second, 0);
+bool Skip(std::u16string_view text, size_t* at, char16_t c) {
+  if (*at >= text.size() || text[*at] != c) return false;
+  ++*at;
+  return true;
 }
 
-DATE DateFromOdbc(const SQL_TIMESTAMP_STRUCT& ts) {
-  return DateFromParts(ts.year, ts.month, ts.day, ts.hour, ts.minute, ts.second, ts.fraction);
+bool LeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int DaysInMonth(int y, int m) {
+  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && LeapYear(y) ? 29 : days[m - 1];
+}
+
+// "HH:MM[:SS[.f...]]" from text[*at] to its end.
+bool ParseTime(std::u16string_view text, size_t at, int* h, int* mi, int* s) {
+  *s = 0;
+  if (!Digits(text, &at, 2, h) || !Skip(text, &at, u':') || !Digits(text, &at, 2, mi)) return false;
+  if (Skip(text, &at, u':')) {
+    if (!Digits(text, &at, 2, s)) return false;
+    if (Skip(text, &at, u'.')) {
+      const size_t start = at;
+      while (at < text.size() && text[at] >= u'0' && text[at] <= u'9') ++at;
+      if (at == start) return false;
+    }
+  }
+  return at == text.size() && *h <= 23 && *mi <= 59 && *s <= 59;
+}
+
+}  // namespace
+
+bool ParseDateTime(std::u16string_view text, DATE* out) {
+  int y = 1899, mo = 12, d = 30, h = 0, mi = 0, s = 0;
+  size_t at = 0;
+  if (text.size() >= 3 && text[2] == u':') {
+    if (!ParseTime(text, 0, &h, &mi, &s)) return false;
+  } else {
+    if (!Digits(text, &at, 4, &y) || !Skip(text, &at, u'-') || !Digits(text, &at, 2, &mo) ||
+        !Skip(text, &at, u'-') || !Digits(text, &at, 2, &d))
+      return false;
+    if (at < text.size() && !((Skip(text, &at, u' ') || Skip(text, &at, u'T')) && ParseTime(text, at, &h, &mi, &s)))
+      return false;
+    if (y < 100 || mo < 1 || mo > 12 || d < 1 || d > DaysInMonth(y, mo)) return false;
+  }
+  *out = DateFromParts(y, mo, d, h, mi, s, 0);
+  return true;
+}
+
+bool ParseInteger(std::u16string_view text, bool is_unsigned, uint64_t* out) {
+  size_t at = 0;
+  bool negative = false;
+  if (at < text.size() && (text[at] == u'-' || text[at] == u'+')) negative = text[at++] == u'-';
+  if (at == text.size()) return false;
+  unsigned __int128 magnitude = 0;
+  for (; at < text.size(); ++at) {
+    const char16_t c = text[at];
+    if (c < u'0' || c > u'9') return false;
+    magnitude = magnitude * 10 + static_cast<unsigned>(c - u'0');
+    if (magnitude > UINT64_MAX) return false;
+  }
+  if (is_unsigned) {
+    if (negative && magnitude != 0) return false;
+    *out = static_cast<uint64_t>(magnitude);
+    return true;
+  }
+  if (negative ? magnitude > static_cast<unsigned __int128>(INT64_MAX) + 1 : magnitude > INT64_MAX) return false;
+  *out = negative ? static_cast<uint64_t>(0) - static_cast<uint64_t>(magnitude) : static_cast<uint64_t>(magnitude);
+  return true;
 }
 
 bool ParseDecimal(std::u16string_view text, DECIMAL* out) {
@@ -117,22 +190,6 @@ HRESULT NumericTextToVariant(std::u16string_view text, VARIANT* value) {
     value->decVal = dec;
     value->vt = VT_DECIMAL;
     return S_OK;
-  }
-  std::string narrow;
-  bool ascii = true;
-  for (char16_t c : text) {
-    if (c > 0x7F) ascii = false;
-    narrow.push_back(static_cast<char>(c));
-  }
-  if (ascii && !narrow.empty()) {
-    char* end = nullptr;
-    const double d = std::strtod(narrow.c_str(), &end);
-    while (end && (*end == ' ' || *end == '\t')) ++end;
-    if (end && *end == '\0' && std::isfinite(d)) {
-      value->vt = VT_R8;
-      value->dblVal = d;
-      return S_OK;
-    }
   }
   value->bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
   if (!value->bstrVal) return E_OUTOFMEMORY;

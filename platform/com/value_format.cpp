@@ -36,7 +36,8 @@ template <typename T>
 std::string FormatReal(T value, int precision) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
-  if (value == 0) return "0";  // no "-0"
+  // A negative zero keeps its sign ("-0"), as printf's %g writes it and as
+  // the databases that keep one show it.
   char buf[64];
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general,
                                  precision);

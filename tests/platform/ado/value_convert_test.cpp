@@ -62,17 +62,22 @@ TEST(ParseDecimal, ExactValuesScalesAndLimits) {
   }
 }
 
-TEST(NumericTextToVariant, FallsBackToDoubleThenText) {
+TEST(NumericTextToVariant, FallsBackToTheExactText) {
   VARIANT v;
   ASSERT_EQ(NumericTextToVariant(u"-7.50", &v), S_OK);
   EXPECT_EQ(v.vt, VT_DECIMAL);
   EXPECT_EQ(v.decVal.Lo64, 750u);
   VariantClear(&v);
 
-  ASSERT_EQ(NumericTextToVariant(u"123456789012345678901234567890123", &v), S_OK);
-  ASSERT_EQ(v.vt, VT_R8);
-  EXPECT_DOUBLE_EQ(v.dblVal, 1.23456789012345678901234567890123e32);
-  VariantClear(&v);
+  // Beyond 96 bits or 28 places: the digits as the driver gave them, none
+  // lost to a double.
+  for (const char16_t* wide : {u"123456789012345678901234567890123", u"-99999999999999999999999999999999999999",
+                               u"1234567890123456789012345678.1234567890", u"0.00000000000000000000000000001"}) {
+    ASSERT_EQ(NumericTextToVariant(wide, &v), S_OK);
+    ASSERT_EQ(v.vt, VT_BSTR);
+    EXPECT_EQ(std::u16string(v.bstrVal, SysStringLen(v.bstrVal)), wide);
+    VariantClear(&v);
+  }
 
   ASSERT_EQ(NumericTextToVariant(u"NaN", &v), S_OK);
   ASSERT_EQ(v.vt, VT_BSTR);
@@ -87,8 +92,61 @@ TEST(DateFromParts, CountsDaysFrom1899December30) {
   // Before the epoch the time of day still counts away from zero.
   EXPECT_DOUBLE_EQ(DateFromParts(1899, 12, 29, 6, 0, 0, 0), -1.25);
   EXPECT_NEAR(DateFromParts(2000, 1, 1, 0, 0, 1, 500000000), 36526.0 + 1.5 / 86400.0, 1e-10);
-  SQL_TIME_STRUCT t{18, 0, 0};
-  EXPECT_DOUBLE_EQ(DateFromOdbc(t), 0.75);
+}
+
+DATE ParsedDate(const char16_t* text, bool* ok) {
+  DATE d = -12345;
+  *ok = ParseDateTime(text, &d);
+  return d;
+}
+
+TEST(ParseDateTime, DropsFractionsAndRefusesWhatADateCannotShow) {
+  bool ok = false;
+  EXPECT_DOUBLE_EQ(ParsedDate(u"2024-02-29", &ok), 45351.0);
+  EXPECT_TRUE(ok);
+  EXPECT_DOUBLE_EQ(ParsedDate(u"18:00:00", &ok), 0.75);
+  EXPECT_TRUE(ok);
+  EXPECT_DOUBLE_EQ(ParsedDate(u"18:00", &ok), 0.75);
+  EXPECT_TRUE(ok);
+  // The fraction is cut, never rounded: the last second of a year stays in it.
+  const DATE last = DateFromParts(2024, 12, 31, 23, 59, 59, 0);
+  for (const char16_t* text : {u"2024-12-31 23:59:59", u"2024-12-31 23:59:59.5", u"2024-12-31 23:59:59.6",
+                               u"2024-12-31 23:59:59.999999", u"2024-12-31T23:59:59.999999999"}) {
+    EXPECT_DOUBLE_EQ(ParsedDate(text, &ok), last) << static_cast<int>(text[20]);
+    EXPECT_TRUE(ok);
+  }
+  EXPECT_DOUBLE_EQ(ParsedDate(u"9999-12-31 23:59:59.6", &ok), DateFromParts(9999, 12, 31, 23, 59, 59, 0));
+  EXPECT_TRUE(ok);
+  EXPECT_DOUBLE_EQ(ParsedDate(u"0100-01-01", &ok), DateFromParts(100, 1, 1, 0, 0, 0, 0));
+  EXPECT_TRUE(ok);
+  for (const char16_t* other :
+       {u"infinity", u"-infinity", u"20000-01-01", u"0099-12-31", u"0000-00-00", u"2024-02-30", u"2023-02-29",
+        u"2024-13-01", u"2024-00-10", u"0044-03-15 BC", u"2024-02-29 13:45:30+02:00", u"2024-02-29 24:00:00",
+        u"838:59:59", u"-01:00:00", u"2460000.5", u"abc", u"", u"2024-02-29 ", u"2024-02-29 13:45:30.",
+        u"12:60:00", u"2024-2-29"}) {
+    ParsedDate(other, &ok);
+    EXPECT_FALSE(ok) << "took a text that is no date it can show";
+  }
+}
+
+TEST(ParseInteger, WholeNumbersThatFitOnly) {
+  uint64_t v = 0;
+  EXPECT_TRUE(ParseInteger(u"4294967297", false, &v));
+  EXPECT_EQ(v, 4294967297u);
+  EXPECT_TRUE(ParseInteger(u"-9223372036854775808", false, &v));
+  EXPECT_EQ(static_cast<int64_t>(v), INT64_MIN);
+  EXPECT_TRUE(ParseInteger(u"9223372036854775807", false, &v));
+  EXPECT_EQ(static_cast<int64_t>(v), INT64_MAX);
+  EXPECT_FALSE(ParseInteger(u"9223372036854775808", false, &v));
+  EXPECT_FALSE(ParseInteger(u"-9223372036854775809", false, &v));
+  EXPECT_TRUE(ParseInteger(u"18446744073709551615", true, &v));
+  EXPECT_EQ(v, UINT64_MAX);
+  EXPECT_FALSE(ParseInteger(u"18446744073709551616", true, &v));
+  EXPECT_FALSE(ParseInteger(u"-1", true, &v));
+  EXPECT_TRUE(ParseInteger(u"+7", false, &v));
+  EXPECT_EQ(v, 7u);
+  for (const char16_t* other : {u"abc", u"1.5", u"1e3", u" 7", u"7 ", u"", u"-", u"0x10", u"1.0e+20"})
+    EXPECT_FALSE(ParseInteger(other, false, &v)) << "took a text that is no whole number";
 }
 
 TEST(MapColumnType, TypesSizesAndAttributes) {

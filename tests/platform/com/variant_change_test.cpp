@@ -75,7 +75,7 @@ TEST(VariantToText, RealsBoolsEmptyAndRefusals) {
   EXPECT_EQ(AsText(R8(-0.5)), "-0.5");
   EXPECT_EQ(AsText(R8(1e20)), "1e+20");
   EXPECT_EQ(AsText(R8(100)), "100");
-  EXPECT_EQ(AsText(R8(-0.0)), "0");
+  EXPECT_EQ(AsText(R8(-0.0)), "-0");
   EXPECT_EQ(AsText(Make(VT_R4, [](VARIANT& v) { v.fltVal = 3.14159265f; })), "3.141593");
   EXPECT_EQ(AsText(Make(VT_BOOL, [](VARIANT& v) { v.boolVal = VARIANT_TRUE; })), "True");
   EXPECT_EQ(AsText(Make(VT_BOOL, [](VARIANT& v) { v.boolVal = VARIANT_FALSE; })), "False");

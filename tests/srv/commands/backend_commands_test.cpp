@@ -9,51 +9,17 @@
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tests/srv/commands/backends.h"
 #include "tests/srv/commands/test_data.h"
 #include "tests/support/odbc_env.h"
 #include "tests/srv/commands/vqsrv_process.h"
 
 namespace vqtest {
 namespace {
-
-// kBigTable: a statement making the table %T of 1,000,000 rows, or null
-// where the driver reads a whole result before its first row whatever it is
-// told (MariaDB's), so reading one record of it costs the whole result.
-struct SqliteBackend {
-  static constexpr bool kServer = false;
-  static constexpr const char* kBigTable =
-      "CREATE TABLE %T AS WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 1000000)"
-      " SELECT i AS id, 'text ' || i AS t, i * 0.5 AS d FROM c";
-  static std::string OdbcIni(std::string& dsn, std::string&) {
-    static SqliteSource source("CREATE TABLE seed (x integer);");
-    dsn = source.Dsn();
-    return source.OdbcIni();
-  }
-};
-
-struct PgBackend {
-  static constexpr bool kServer = true;
-  static constexpr const char* kBigTable =
-      "CREATE TABLE %T AS SELECT i AS id, 'text ' || i AS t, i * 0.5 AS d FROM generate_series(1, 1000000) i";
-  static std::string OdbcIni(std::string& dsn, std::string& why_not) {
-    dsn = "pgtest";
-    return PgOdbcIni(why_not);
-  }
-};
-
-struct MariaBackend {
-  static constexpr bool kServer = true;
-  static constexpr const char* kBigTable = nullptr;
-  static std::string OdbcIni(std::string& dsn, std::string& why_not) {
-    dsn = "mariatest";
-    return MariaOdbcIni(why_not);
-  }
-};
 
 template <class B>
 class BackendCommandsTest : public ::testing::Test {
@@ -109,9 +75,7 @@ using Backends = ::testing::Types<SqliteBackend, PgBackend, MariaBackend>;
 struct BackendNames {
   template <class B>
   static std::string GetName(int) {
-    if (std::is_same_v<B, SqliteBackend>) return "sqlite";
-    if (std::is_same_v<B, PgBackend>) return "postgres";
-    return "mariadb";
+    return B::kName;
   }
 };
 
