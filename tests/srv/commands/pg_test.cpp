@@ -122,5 +122,46 @@ TEST_F(PgCommandsTest, QueryDbgGivesRowsNullsAndErrors) {
   EXPECT_EQ(Text(bad["Errmsg"]).rfind("Error code = 80004005 (", 0), 0u);
 }
 
+TEST_F(PgCommandsTest, ByteaReadsAsHexAndTimesOfDayWithoutTheDate) {
+  const std::string bin = table_ + "_bin";
+  Query("DROP TABLE IF EXISTS " + bin, 0);
+  ASSERT_EQ(Query("CREATE TABLE " + bin + " (id integer, b bytea)", 0), "");
+  ASSERT_EQ(Query("INSERT INTO " + bin + " VALUES (1, '\\x00ff41'), (2, ''), (3, NULL),"
+                  " (4, decode(repeat('00ff41a5', 250000), 'hex'))", -1),
+            "");
+
+  EXPECT_EQ(Query("SELECT id, b FROM " + bin + " WHERE id < 4 ORDER BY id", -1), "1|00FF41|2||3|");
+  EXPECT_EQ(Query("SELECT * FROM " + bin + " WHERE id = 1", 1), "1|00FF41");
+  const auto doc = QueryDbg("SELECT * FROM " + bin + " WHERE id < 4 ORDER BY id");
+  ASSERT_TRUE(doc.IsObject() && doc.HasMember("Results")) << "no results";
+  const auto& rows = doc["Results"];
+  ASSERT_EQ(rows.Size(), 3u);
+  EXPECT_EQ(Text(rows[0]["b"]), "00FF41");
+  EXPECT_EQ(Text(rows[1]["b"]), "");
+  EXPECT_TRUE(rows[2]["b"].IsNull());
+
+  // 1,000,000 bytes, checked against the server's own hex form.
+  const std::string big =
+      Query("SELECT b, upper(encode(b, 'hex')) FROM " + bin + " WHERE id = 4", 1);
+  const size_t bar = big.find('|');
+  ASSERT_NE(bar, std::string::npos);
+  EXPECT_EQ(bar, 2000000u);
+  EXPECT_TRUE(big.compare(0, bar, big, bar + 1) == 0) << "differs from encode(b, 'hex')";
+  const auto big_doc = QueryDbg("SELECT b FROM " + bin + " WHERE id = 4");
+  ASSERT_TRUE(big_doc.IsObject() && big_doc.HasMember("Results")) << "no results";
+  ASSERT_EQ(big_doc["Results"].Size(), 1u);
+  EXPECT_TRUE(Text(big_doc["Results"][0]["b"]) == big.substr(0, bar));
+  Query("DROP TABLE " + bin, 0);
+
+  // The fraction of a second is not shown; midnight leaves the time out.
+  EXPECT_EQ(Query("SELECT '13:45:12'::time, '13:45:12.5'::time, '00:00:00'::time,"
+                  " '2024-01-01 00:00'::timestamp, '2024-01-01 13:45:12'::timestamp",
+                  1),
+            "13:45:12|13:45:12|00:00:00|2024-01-01|2024-01-01 13:45:12");
+  const auto times = QueryDbg("SELECT '13:45:12'::time AS t");
+  ASSERT_TRUE(times.IsObject() && times.HasMember("Results")) << "no results";
+  EXPECT_EQ(Text(times["Results"][0]["t"]), "13:45:12");
+}
+
 }  // namespace
 }  // namespace vqtest
