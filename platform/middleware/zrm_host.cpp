@@ -264,7 +264,9 @@ void ZRM_Host::ArmSweep() {
   tick = std::clamp<uint32_t>(tick, 10, 250);
   sweep_timer_.expires_after(std::chrono::milliseconds(tick));
   sweep_timer_.async_wait([this](boost::system::error_code ec) {
-    if (ec) return;
+    // A tick already due when Finish cancelled the timer still comes, without
+    // an error: arming again then would keep the loop from ever returning.
+    if (ec || finished_) return;
     const int64_t now = ZRM_NowNs();
     ForEachSession([now](const std::shared_ptr<ZRM_Session>& s) {
       if (s->Overdue(now)) asio::post(s->Executor(), [s] { s->Expire(); });
@@ -279,7 +281,7 @@ void ZRM_Host::ArmSweep() {
 // during the drain they change nothing.
 void ZRM_Host::WaitSignal() {
   signals_->async_wait([this](boost::system::error_code ec, int signo) {
-    if (ec) return;
+    if (ec || finished_) return;  // as for the sweep: no waiting past Finish
     if (signo == SIGUSR1) {
       ReopenTrace();
       return WaitSignal();
