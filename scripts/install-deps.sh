@@ -10,6 +10,7 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev
   postgresql mariadb-server odbc-mariadb curl wrk nginx time
   haproxy dpkg-dev
+  logrotate
   clang libclang-rt-14-dev llvm
 )
 

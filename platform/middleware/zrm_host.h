@@ -83,6 +83,7 @@ class ZRM_Host : public std::enable_shared_from_this<ZRM_Host> {
   void ArmIdleTimer();
   void ArmSweep();
   void WaitSignal();
+  void ReopenTrace();
   void BeginDrain();
   void CheckDrained();
   void Finish();
