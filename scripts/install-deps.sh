@@ -11,6 +11,7 @@ PKGS=(
   postgresql mariadb-server odbc-mariadb curl wrk nginx time
   haproxy dpkg-dev
   clang libclang-rt-14-dev llvm
+  chromium chromium-driver python3-selenium
 )
 
 missing=()
