@@ -62,7 +62,7 @@ class Scratch:
         con.executescript("""
             CREATE TABLE t(id INTEGER, b TEXT, "2" TEXT, "1" TEXT, n TEXT, e TEXT);
             INSERT INTO t VALUES (1, 'plain', 'two', 'one', NULL, '');
-            INSERT INTO t VALUES (2, 'comma, "quoted"', 'x', 'y', 'not null', 'e');
+            INSERT INTO t VALUES (2, 'comma, "quoted"', 'a,b', 'y', 'not null', 'e');
             INSERT INTO t VALUES (3, 'line one
 line two', 'Grüße ✓', '', NULL, 'NULL');
             CREATE TABLE h(v TEXT);
@@ -503,7 +503,7 @@ class Download(ConsoleCase):
         self.assertEqual(parsed[1:], [["" if c is None else c for c in r] for r in rows])
         text = data.decode("utf-8")
         self.assertEqual(text.split("\r\n")[0], "id,b,2,1,n,e")
-        self.assertIn('2,"comma, ""quoted""",x,y,not null,e\r\n', text)
+        self.assertIn('2,"comma, ""quoted""","a,b",y,not null,e\r\n', text)
         self.assertIn('3,"line one\nline two",Grüße ✓,"",,NULL\r\n', text)
         self.assertIn('1,plain,two,one,,""\r\n', text)
         self.assertTrue(text.endswith("\r\n"))
