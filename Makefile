@@ -4,29 +4,40 @@ ASAN_BUILD ?= build-asan
 JOBS     ?= $(shell nproc)
 LISTEN   ?= 127.0.0.1:7400
 
-.PHONY: all deps build run test test-asan clean
+.PHONY: all deps deps-run deps-build build run test test-asan clean
 
 all: build
 
+# Three package sets: what running needs, what building every target needs,
+# and what the test suite needs besides (database servers, browser, ...).
 deps:
-	@bash scripts/install-deps.sh
+	@bash scripts/install-deps.sh test
+deps-run:
+	@bash scripts/install-deps.sh run
+deps-build:
+	@bash scripts/install-deps.sh build
 
-$(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-build: deps $(BUILD)/CMakeCache.txt
+# Every target: the service, vqcall, the tests and the benchmarks.
+build: deps-build
+	$(CONFIGURE) -DVQ_TESTS=ON -DVQ_BENCH=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only what the demo runs. A build directory that already exists keeps its
+# settings; a new one is set up without the tests and benchmarks.
+run: deps-run
+	@test -f $(BUILD)/CMakeCache.txt || $(CONFIGURE) -DVQ_TESTS=OFF -DVQ_BENCH=OFF
+	cmake --build $(BUILD) -j $(JOBS) --target vqsrv vqcall
 	@bash scripts/run-demo.sh $(BUILD) $(LISTEN)
 
-test: build
+test: deps build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, leak
 # detection on; only the ODBC drivers' own leaks are suppressed.
 test-asan: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVQ_SANITIZE=ON
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVQ_SANITIZE=ON -DVQ_TESTS=ON -DVQ_BENCH=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && \
 	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
