@@ -49,8 +49,9 @@ class ResultsWriter {
  public:
   // count: the record count of the result; the array has at least that many
   // elements (records not walked are null), more when more were walked.
-  // limit: the largest reply (0: none); an array that passes it throws
-  // ZRM_EReplyTooLarge instead of growing.
+  // limit: the largest reply (0: none); once the array is sure to pass it
+  // (what is written and the shortest form of the records to come), it
+  // throws ZRM_EReplyTooLarge instead of growing on.
   ResultsWriter(LONG count, uint64_t limit) : count_(count > 0 ? static_cast<uint64_t>(count) : 0), limit_(limit) {
     // A large result gets parts of full size at once: growing a part step by
     // step would copy it each time and touch fresh memory twice over.
@@ -84,7 +85,10 @@ class ResultsWriter {
     }
     json_.push_back('}');
     ++written_;
-    if (limit_ != 0 && before_ + json_.size() > limit_) throw ZRM_EReplyTooLarge();
+    // The reply holds what is written and at least the shortest form of
+    // every record still to come (its names, each with an empty text).
+    const uint64_t to_come = count_ > written_ ? count_ - written_ : 0;
+    if (limit_ != 0 && before_ + json_.size() + to_come * shortest_record_ > limit_) throw ZRM_EReplyTooLarge();
     if (json_.size() >= kPartSize) NextPart();
   }
 
@@ -143,6 +147,10 @@ class ResultsWriter {
       names.push_back(std::move(key));
     }
     values_.resize(count > 0 ? static_cast<size_t>(count) : 0);
+    // ',{' '}', and per name its key, ':' (in json) and '""', with ','
+    // between them.
+    shortest_record_ = 3 + (keys_.empty() ? 0 : keys_.size() - 1);
+    for (const Key& key : keys_) shortest_record_ += key.json.size() + 2;
     named_ = true;
   }
 
@@ -156,6 +164,7 @@ class ResultsWriter {
   uint64_t count_;
   uint64_t limit_;
   uint64_t before_ = 0;  // bytes of the parts written before the current one
+  uint64_t shortest_record_ = 0;  // bytes of a record whose values are all empty
   uint64_t written_ = 0;
   bool named_ = false;
   std::vector<Key> keys_;

@@ -106,11 +106,4 @@ size_t ColumnBlock::KeepText(size_t start) {
   return Utf8LengthOfUtf16(bytes.data() + start, units * 2);
 }
 
-size_t ColumnBlock::Footprint() const {
-  size_t texts_size = 0;
-  for (const auto& t : texts) texts_size += t.second.size() * 2;
-  return nulls.size() * 8 + fixed.size() + bytes.size() + ends.Footprint() + texts_size +
-         other_sizes.size() * 16;
-}
-
 }  // namespace zado

@@ -50,8 +50,6 @@ struct ColumnBlock {
   // the value's length in UTF-8.
   size_t KeepText(size_t start);
   void AddEnd() { ends.push_back(bytes.size()); }
-  // Bytes the block holds (the allocators' own overhead aside).
-  size_t Footprint() const;
 
  private:
   void WidenTo(size_t new_width);

@@ -196,13 +196,6 @@ void RowStore::ReleaseBefore(size_t row) {
   for (; released_ < end; ++released_) blocks_[released_].reset();
 }
 
-size_t RowStore::Footprint() const {
-  size_t bytes = 0;
-  for (size_t b = released_; b < blocks_.size(); ++b)
-    for (const ColumnBlock& column : blocks_[b]->columns) bytes += column.Footprint();
-  return bytes;
-}
-
 bool RowStore::ReadCell(SQLHSTMT stmt, size_t column_index, DiagList* diagnostics) {
   const ColumnInfo& info = columns_[column_index];
   const auto number = static_cast<SQLUSMALLINT>(column_index + 1);

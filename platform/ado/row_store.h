@@ -67,8 +67,6 @@ class RowStore {
   void ReleaseBefore(size_t row);
   // Whether the row's block is still held.
   bool Held(size_t row) const { return row < rows_ && row / kBlockRows >= released_; }
-  // Bytes the held blocks take (the allocators' overhead aside).
-  size_t Footprint() const;
 
   bool IsNull(size_t row, size_t column) const { return Cell(row, column).IsNull(row % kBlockRows); }
   // Length in bytes as the driver reported it (whole length for texts and

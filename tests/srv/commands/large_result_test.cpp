@@ -77,7 +77,12 @@ TEST_P(LargeResultTest, RefusedResultStaysWithinTheLimitAndTheNextRequestIsAnswe
 
   // Some 60 MB as text, 100 MB as "querydbg" JSON.
   const std::string sql = Generated(3000000, "x, 'row ' || x AS t");
-  for (const std::string& request : {QueryRequest(dsn_, sql, -1), QueryDbgRequest(dsn_, sql)}) {
+  // Below the limit as text, five times past it with the names "querydbg"
+  // repeats in every record.
+  const std::string named = Generated(1100000, "x AS a_column_name_of_forty_characters_one_xx,"
+                                               " 'row ' || x AS a_column_name_of_forty_characters_two_xx");
+  for (const std::string& request :
+       {QueryRequest(dsn_, sql, -1), QueryDbgRequest(dsn_, sql), QueryDbgRequest(dsn_, named)}) {
     const HttpReply reply = server.Post(request);
     EXPECT_EQ(reply.status, 500) << request.substr(0, 20);
     EXPECT_NE(reply.body.find("\"type\":\"ReplyTooLarge\""), std::string::npos) << reply.body;
