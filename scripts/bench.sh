@@ -12,6 +12,10 @@
 #   "query" P3=-1 / "querydbg" over "big"   vs  odbc_direct rows, sqlite3 -json
 #               (the driver reads the whole result first, its default), and
 #               once more over a DSN whose driver steps through it (StepAPI=1)
+#   large results: "query" P3=-1 / "querydbg" over 100,000, 1,000,000 and
+#               5,000,000 generated rows (time per row against that at
+#               100,000, peak RSS), and a result refused past ZRM_MAX_REPLY
+#               (peak RSS against the limit)
 #   memory soak: mixed requests on a fresh vqsrv, resident memory after the
 #               first 10,000 and after 1,000,000 (or the time limit)
 # and writes the table to bench/results/latest.md.
@@ -271,6 +275,71 @@ echo "   query P3=-1: ${q_ms} ms, peak ${q_hwm} kB; odbc_direct ${d_ms} ms ${d_k
 add_row '"query" P3=-1, 100k rows, StepAPI=1: time' "$q_ms" "$d_ms" ms "<=" 1.0
 add_row '"querydbg", 100k rows, StepAPI=1: time' "$qd_ms" "$d_ms" ms "<=" 1.3
 add_row '"querydbg", StepAPI=1: peak RSS vs reply size' "$qd_hwm" "$((qd_size / 1024))" kB "<=" 3.0
+
+# Large results on a vqsrv of its own: the same statement at three sizes,
+# so time per row shows whether the cost of a row grows with the result.
+# The reply limit is raised for the 5,000,000-row replies (some 170 MB).
+generated_sql() {  # rows
+  echo "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < $1) SELECT x, 'row ' || x AS t FROM c"
+}
+# One request: prints "<ms> <reply bytes> <peak kB over the process's size before it> <HTTP status>".
+vq_large() {  # pid url method rows [dsn] [p3-json]
+  local pid=$1 body before out
+  echo 5 > "/proc/$pid/clear_refs" 2>/dev/null || true
+  before=$(awk '/^VmRSS:/ {print $2}' "/proc/$pid/status")
+  body="{\"M\":\"$3\",\"P1\":\"${5:-vqbench}\",\"P2\":\"$(generated_sql "$4")\"${6:-}}"
+  out=$(curl -s --max-time 600 -o /dev/null -w '%{time_total} %{size_download} %{http_code}' -d "$body" "$2")
+  awk -v o="$out" -v h="$(awk '/^VmHWM:/ {print $2}' "/proc/$pid/status")" -v b="$before" \
+    'BEGIN {split(o, f, " "); printf "%.0f %d %d %s\n", f[1] * 1000, f[2], h - b, f[3]}'
+}
+start_vq() {  # port extra-env...: starts a vqsrv, sets lvq
+  local p=$1; shift
+  env ZRM_LISTEN="127.0.0.1:$p" ZRM_DEBUG=0 "$@" "$bin/vqsrv" 2>>"$tmp/vqsrv.err" &
+  lvq=$!; pids+=("$lvq")
+  wait_http "http://127.0.0.1:$p/ZIDozeve"
+}
+stop_vq() { kill "$lvq" 2>/dev/null || true; wait "$lvq" 2>/dev/null || true; }
+
+echo "== large results (generated rows, best of 3 each; ZRM_MAX_REPLY=1 GiB)"
+lport=$(free_port)
+lurl="http://127.0.0.1:$lport/ZIDozeve"
+start_vq "$lport" ZRM_MAX_REPLY=1073741824
+for m in query querydbg; do
+  sel=$([ "$m" = query ] && echo ',"P3":-1' || true)
+  label=$([ "$m" = query ] && echo '"query" P3=-1' || echo '"querydbg"')
+  base=""
+  for n in 100000 1000000 5000000; do
+    r=$(best3 vq_large "$lvq" "$lurl" "$m" "$n" vqbench "$sel")
+    read -r ms size peak status <<<"$r"
+    per_row=$(awk -v t="$ms" -v n="$n" 'BEGIN {printf "%.3f", t * 1000 / n}')
+    echo "   $label, $n rows: $ms ms ($per_row us/row), reply $size B, peak $peak kB over idle, status $status"
+    if [ -z "$base" ]; then
+      base=$per_row
+      rows+=("$label, $n rows: time per row|$per_row us|-|-|-|-")
+    else
+      add_row "$label, $n rows: time per row vs 100,000 rows" "$per_row" "$base" us "<=" 1.25
+    fi
+    add_row "$label, $n rows: peak RSS vs reply size" "$peak" "$((size / 1024))" kB "<=" "-"
+  done
+done
+stop_vq
+
+# A result past the limit: refused with 500, holding about the limit. Over a
+# DSN whose driver steps through the result, and over one whose driver
+# reads it whole before the first row (vqsrv cannot stop that).
+limit=$((64 << 20))
+echo "== 5,000,000 rows refused past ZRM_MAX_REPLY=$limit"
+start_vq "$lport" ZRM_MAX_REPLY="$limit"
+for dsn in vqbench_step vqbench; do
+  for m in query querydbg; do
+    sel=$([ "$m" = query ] && echo ',"P3":-1' || true)
+    read -r ms size peak status <<<"$(vq_large "$lvq" "$lurl" "$m" 5000000 "$dsn" "$sel")"
+    echo "   $m over $dsn: status $status in $ms ms, peak $peak kB over idle"
+    add_row "refused \"$m\" ($status), $dsn: peak RSS vs ZRM_MAX_REPLY" "$peak" "$((limit / 1024))" kB "<=" \
+      "$([ "$dsn" = vqbench_step ] && echo 1.3 || echo -)"
+  done
+done
+stop_vq
 
 echo "== memory soak (mixed requests on a fresh vqsrv: 10,000, then up to $soak_total or ${soak_secs}s)"
 # A fresh process, so the peak of the large replies above is not counted.

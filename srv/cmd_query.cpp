@@ -8,6 +8,7 @@
 #include "srv/db/error_text.h"
 #include "srv/db/field_text.h"
 #include "srv/db/record_trace.h"
+#include "srv/db/result_line.h"
 #include "srv/db/variant.h"
 #include "srv/dsn_policy.h"
 #include "srv/dsn_refusal.h"
@@ -40,7 +41,8 @@ void VQ_TServer::CommandQuery(const ZR_TDict& request, ZR_TAny& reply) const {
     return;
   }
 
-  ZR_TString line;
+  // The line is kept whole for the trace only when the trace shows it.
+  ResultLine line(ZRM_MaxReply(), OnDebugLevel(1));
   try {
     ado::PutCursorLocation(rs, adUseClient);
     if (selector > 0) ado::PutMaxRecords(rs, selector);
@@ -83,16 +85,16 @@ void VQ_TServer::CommandQuery(const ZR_TDict& request, ZR_TAny& reply) const {
           index.iVal = static_cast<SHORT>(i);
           TraceSelectedField(*this, rs, index);
           AppendField(line, rs, index, i, record, selector);
-          DBG_Type(1, line);
+          if (OnDebugLevel(1)) DBG_Type(1, line.Text());
         }
         if (selector > -1) {
           ado::Close(rs);
-          reply = std::move(line);
+          reply = line.TakeReply();
           rs.Release();
           return;
         }
       } else if (OnDebugLevel(2)) {
-        TraceUnselectedRecord(*this, rs, line, record);
+        TraceUnselectedRecord(*this, rs, line.Text(), record);
       }
 
       ++record;
@@ -103,8 +105,18 @@ void VQ_TServer::CommandQuery(const ZR_TDict& request, ZR_TAny& reply) const {
 
     DBG_Type(1, "End of recordset reached");
     ado::Close(rs);
-    reply = std::move(line);
+    reply = line.TakeReply();
   } catch (const _com_error& e) {
+    if (e.Error() == kAdoResultTooLarge) {
+      // The rows passed the reply limit before the walk began. Every record
+      // goes into the line of P3 = -1: refused, as its reply would be. Any
+      // other selector reaching here (0, below -1) picks no record: its
+      // reply is the empty text, whatever the rows.
+      if (selector == -1) throw ZRM_EReplyTooLarge();
+      reply = ZR_TString();
+      rs.Release();
+      return;
+    }
     ZRM_CountError("db", static_cast<uint32_t>(e.Error()));  // for GET /metrics
     // The line gathered so far is dropped; the client tells an error from
     // data by the text alone.

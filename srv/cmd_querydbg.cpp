@@ -49,7 +49,10 @@ class ResultsWriter {
  public:
   // count: the record count of the result; the array has at least that many
   // elements (records not walked are null), more when more were walked.
-  explicit ResultsWriter(LONG count) : count_(count > 0 ? static_cast<uint64_t>(count) : 0) {
+  // limit: the largest reply (0: none); once the array is sure to pass it
+  // (what is written and the shortest form of the records to come), it
+  // throws ZRM_EReplyTooLarge instead of growing on.
+  ResultsWriter(LONG count, uint64_t limit) : count_(count > 0 ? static_cast<uint64_t>(count) : 0), limit_(limit) {
     // A large result gets parts of full size at once: growing a part step by
     // step would copy it each time and touch fresh memory twice over.
     if (count_ > 1000) json_.reserve(kPartReserve);
@@ -82,6 +85,10 @@ class ResultsWriter {
     }
     json_.push_back('}');
     ++written_;
+    // The reply holds what is written and at least the shortest form of
+    // every record still to come (its names, each with an empty text).
+    const uint64_t to_come = count_ > written_ ? count_ - written_ : 0;
+    if (limit_ != 0 && before_ + json_.size() + to_come * shortest_record_ > limit_) throw ZRM_EReplyTooLarge();
     if (json_.size() >= kPartSize) NextPart();
   }
 
@@ -101,6 +108,7 @@ class ResultsWriter {
   static constexpr size_t kPartReserve = kPartSize + (64 << 10);
 
   void NextPart() {
+    before_ += json_.size();
     parts_.push_back(std::move(json_));
     json_ = std::string();
     json_.reserve(kPartReserve);
@@ -139,6 +147,10 @@ class ResultsWriter {
       names.push_back(std::move(key));
     }
     values_.resize(count > 0 ? static_cast<size_t>(count) : 0);
+    // ',{' '}', and per name its key, ':' (in json) and '""', with ','
+    // between them.
+    shortest_record_ = 3 + (keys_.empty() ? 0 : keys_.size() - 1);
+    for (const Key& key : keys_) shortest_record_ += key.json.size() + 2;
     named_ = true;
   }
 
@@ -150,6 +162,9 @@ class ResultsWriter {
   }
 
   uint64_t count_;
+  uint64_t limit_;
+  uint64_t before_ = 0;  // bytes of the parts written before the current one
+  uint64_t shortest_record_ = 0;  // bytes of a record whose values are all empty
   uint64_t written_ = 0;
   bool named_ = false;
   std::vector<Key> keys_;
@@ -200,7 +215,7 @@ void VQ_TServer::CommandQueryDbg(const ZR_TDict& request, ZR_TAny& reply) const 
     // A statement without a record set (INSERT, UPDATE, ...) succeeded with
     // no rows; the recordset is closed already.
     if (ado::GetState(rs) != adStateClosed) {
-      ResultsWriter writer(ado::GetRecordCount(rs));
+      ResultsWriter writer(ado::GetRecordCount(rs), ZRM_MaxReply());
       while (!ado::IsEOF(rs)) {
         writer.Append(rs);
         ado::MoveNext(rs);
@@ -211,6 +226,9 @@ void VQ_TServer::CommandQueryDbg(const ZR_TDict& request, ZR_TAny& reply) const 
     answer.Add("Results", std::move(results));
     answer.Add("Status", ZR_TAny(true));
   } catch (const _com_error& e) {
+    // Rows past the reply limit: the reply, which holds them all, would be
+    // larger still.
+    if (e.Error() == kAdoResultTooLarge) throw ZRM_EReplyTooLarge();
     ZRM_CountError("db", static_cast<uint32_t>(e.Error()));  // for GET /metrics
     answer = ZR_TDict();
     answer.Add("Status", ZR_TAny(false));

@@ -27,6 +27,10 @@ int main() {
 
   try {
     VQ_TServer server;
+    // The commands read every result forward once, into a reply no larger
+    // than ZRM_MAX_REPLY: a result is read no further than such a reply
+    // could hold, and the rows a walk has passed are given back.
+    AdoSetResultLimits(AdoResultLimits{ZRM_MaxReply(), true});
     server.SetTimeOut(-1);
     server.EventLoop();
   } catch (const ZR_EException& e) {

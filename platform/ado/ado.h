@@ -9,6 +9,8 @@
 // interfaces its failures name.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/com/com.h"
 
 // Identifiers.
@@ -163,3 +165,25 @@ void AdoRegisterClasses();
 // Statement time limit in seconds used when a Recordset or Connection does
 // not set its own (ADO's default command time-out).
 inline constexpr LONG kAdoDefaultCommandTimeout = 30;
+
+// Bounds on what the process's Recordsets hold, for a program whose every
+// Recordset is read forward once. Set them before the first Open; by
+// default nothing is bounded.
+struct AdoResultLimits {
+  // A Recordset without MaxRecords stops reading a result whose text size
+  // passes this many bytes, and its Open fails with kAdoResultTooLarge. The
+  // text size is what the values take as UTF-8 text plus one byte per value
+  // (for a separator): any reply that shows every value as text takes at
+  // least that. 0: no bound.
+  uint64_t max_text_bytes = 0;
+  // MoveNext gives back the rows the walk has left, a block of rows at a
+  // time, so a walk holds only what is still ahead of it; MoveFirst is
+  // refused.
+  bool forward_only = false;
+};
+void AdoSetResultLimits(const AdoResultLimits& limits);
+AdoResultLimits AdoGetResultLimits();
+
+// Open's failure for a result past AdoResultLimits::max_text_bytes
+// (ERROR_NOT_ENOUGH_QUOTA).
+inline constexpr HRESULT kAdoResultTooLarge = HRESULT_FROM_WIN32(1816);

@@ -1,6 +1,7 @@
 #include "platform/ado/ado_settings.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 
@@ -52,4 +53,20 @@ LONG DefaultCommandTimeout() {
   return seconds;
 }
 
+namespace {
+// Set once at start, read by every Open and MoveNext.
+std::atomic<uint64_t> g_max_text_bytes{0};
+std::atomic<bool> g_forward_only{false};
+}  // namespace
+
 }  // namespace zado
+
+void AdoSetResultLimits(const AdoResultLimits& limits) {
+  zado::g_max_text_bytes.store(limits.max_text_bytes, std::memory_order_relaxed);
+  zado::g_forward_only.store(limits.forward_only, std::memory_order_relaxed);
+}
+
+AdoResultLimits AdoGetResultLimits() {
+  return AdoResultLimits{zado::g_max_text_bytes.load(std::memory_order_relaxed),
+                         zado::g_forward_only.load(std::memory_order_relaxed)};
+}

@@ -151,6 +151,7 @@ BlockFetchResult FetchInBlocks(SQLHDBC dbc, SQLHSTMT stmt, LONG max_records, Row
   BlockFetchResult outcome = BlockFetchResult::kDone;
   for (;;) {
     if (max_records > 0 && rows->RowCount() >= static_cast<size_t>(max_records)) break;
+    if (rows->PastTextLimit()) break;
     fetched = 1;
     const SQLRETURN rc = SQLFetch(stmt);
     if (rc == SQL_NO_DATA) break;
@@ -207,6 +208,7 @@ BlockFetchResult FetchInBlocks(SQLHDBC dbc, SQLHSTMT stmt, LONG max_records, Row
       }
       if (outcome != BlockFetchResult::kDone) break;
       rows->EndRow();
+      if (rows->PastTextLimit()) break;  // refused: the rest is not wanted
     }
     if (outcome != BlockFetchResult::kDone) break;
   }

@@ -14,7 +14,7 @@
 namespace zado {
 
 enum class BlockFetchResult {
-  kDone,     // every row (up to max_records) is in rows
+  kDone,     // every row (up to max_records or the rows' text limit) is in rows
   kFailed,   // the driver reported a failure (in diagnostics)
   kNotUsed,  // the driver refused a binding; nothing was fetched
 };

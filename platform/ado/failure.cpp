@@ -10,6 +10,10 @@ const char16_t* StandardText(HRESULT hr) {
       return u"The operation is not allowed while the object is open.";
     case adErrNoCurrentRecord:
       return u"There is no current record: the position is before the first or after the last record.";
+    case adErrFeatureNotAvailable:
+      return u"The recordset does not support the operation.";
+    case kAdoResultTooLarge:
+      return u"The result is larger than the limit set for results.";
     case adErrItemNotFound:
       return u"No item of the collection has the requested name or position.";
     case adErrInvalidArgument:

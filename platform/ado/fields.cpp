@@ -97,7 +97,8 @@ class AdoField final : public DispatchObject<Field> {
   HRESULT CurrentRecord(const RowStore** rows) const {
     *rows = Rows();
     if (!*rows) return FieldFail(adErrObjectClosed);
-    if (cursor_->position >= (*rows)->RowCount()) return FieldFail(adErrNoCurrentRecord);
+    // Past the last row, or a row a forward walk has given back.
+    if (!(*rows)->Held(cursor_->position)) return FieldFail(adErrNoCurrentRecord);
     return S_OK;
   }
 

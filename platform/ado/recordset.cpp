@@ -1,6 +1,7 @@
 #include "platform/ado/recordset.h"
 
 #include <climits>
+#include <cstdint>
 #include <new>
 #include <string>
 
@@ -97,7 +98,10 @@ HRESULT AdoRecordset::Open(VARIANT source, VARIANT active_connection, LONG curso
   if (FAILED(hr)) return hr;
 
   try {
+    // MaxRecords bounds a result by itself; the text limit bounds the others.
+    const uint64_t text_limit = max_records_ > 0 ? 0 : AdoGetResultLimits().max_text_bytes;
     auto rows = std::make_unique<RowStore>();
+    rows->SetTextLimit(text_limit);
     const std::u16string sql(source.bstrVal, SysStringLen(source.bstrVal));
     StatementResult result =
         RunStatement(connection->Handle(), sql, connection->CommandTimeout(), max_records_, rows.get());
@@ -110,11 +114,19 @@ HRESULT AdoRecordset::Open(VARIANT source, VARIANT active_connection, LONG curso
       if (reconnected == E_FAIL) return DriverFail(IID_Recordset15, kRecordsetSource, connection->Diagnostics());
       if (FAILED(reconnected)) return RsFail(reconnected);
       rows = std::make_unique<RowStore>();
+      rows->SetTextLimit(text_limit);
       result = RunStatement(connection->Handle(), sql, connection->CommandTimeout(), max_records_, rows.get());
     }
     connection->StatementDone(result.diagnostics);
     connection->SetDiagnostics(result.diagnostics);
     if (result.out_of_memory) return RsFail(E_OUTOFMEMORY);
+    if (result.too_large) {
+      rows.reset();  // the rows read so far go at once
+      const std::string limit = std::to_string(text_limit);
+      return RsFail(kAdoResultTooLarge, (u"The result is larger than the limit of " +
+                                         std::u16string(limit.begin(), limit.end()) +
+                                         u" bytes set for results.").c_str());
+    }
     if (!result.ok) return DriverFail(IID_Recordset15, kRecordsetSource, result.diagnostics);
     if (!result.has_result_set) {
       // The statement ran and left nothing to hold; a connection of our own
@@ -195,11 +207,13 @@ HRESULT AdoRecordset::MoveNext() {
   if (!IsOpen()) return RsFail(adErrObjectClosed);
   if (cursor_->position >= cursor_->rows->RowCount()) return RsFail(adErrNoCurrentRecord);
   ++cursor_->position;
+  if (AdoGetResultLimits().forward_only) cursor_->rows->ReleaseBefore(cursor_->position);
   return S_OK;
 }
 
 HRESULT AdoRecordset::MoveFirst() {
   if (!IsOpen()) return RsFail(adErrObjectClosed);
+  if (AdoGetResultLimits().forward_only) return RsFail(adErrFeatureNotAvailable);
   cursor_->position = 0;
   return S_OK;
 }

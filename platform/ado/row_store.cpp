@@ -2,12 +2,14 @@
 
 #include "platform/ado/odbc_api.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <iterator>
 #include <string_view>
 
 #include "platform/ado/driver_text.h"
+#include "platform/ado/text_size.h"
 #include "platform/ado/value_convert.h"
 
 namespace zado {
@@ -69,32 +71,6 @@ bool SlotFromText(ValueKind kind, std::u16string_view text, uint64_t* slot) {
   return false;
 }
 
-// Bytes kept per value of a fixed-width kind (the slot's low bytes) while
-// every value fits them.
-size_t WidthOf(ValueKind kind) {
-  if (IsInteger(kind)) return static_cast<size_t>(DeclaredWidth(kind));
-  if (kind == ValueKind::kBool) return 1;
-  if (kind == ValueKind::kR4) return 4;
-  return 8;  // doubles, and dates as DATE
-}
-
-// Whether an integer slot (a 64-bit value, signed or not as its kind is)
-// survives being kept in its low `width` bytes.
-bool FitsWidth(ValueKind kind, uint64_t slot, size_t width) {
-  if (width >= 8) return true;
-  const unsigned bits = static_cast<unsigned>(width * 8);
-  if (IsUnsigned(kind)) return (slot >> bits) == 0;
-  const auto v = static_cast<int64_t>(slot);
-  return v >= -(int64_t{1} << (bits - 1)) && v < (int64_t{1} << (bits - 1));
-}
-
-// An integer kept in `width` bytes back as its 64-bit slot.
-uint64_t Extend(ValueKind kind, uint64_t low, size_t width) {
-  if (width >= 8 || IsUnsigned(kind)) return low;
-  const unsigned shift = static_cast<unsigned>(64 - width * 8);
-  return static_cast<uint64_t>(static_cast<int64_t>(low << shift) >> shift);
-}
-
 // The length a driver reading at the declared width reports: that width,
 // or 8 for a value that needed all 64 bits.
 int32_t IntegerSize(ValueKind kind, uint64_t slot) {
@@ -143,67 +119,16 @@ void SetInteger(ValueKind kind, uint64_t slot, VARIANT* value) {
 
 }  // namespace
 
-void RowStore::ColumnData::AddNullBit(bool is_null) {
-  if (count % 64 == 0) nulls.push_back(0);
-  if (is_null) nulls.back() |= uint64_t{1} << (count % 64);
-}
-
-void RowStore::ColumnData::Widen() {
-  PodArray<uint8_t> wide(count * 8);
-  for (size_t row = 0; row < count; ++row) {
-    uint64_t low = 0;
-    std::memcpy(&low, fixed.data() + row * width, width);
-    const uint64_t slot = Extend(info.kind, low, width);
-    std::memcpy(wide.data() + row * 8, &slot, 8);
-  }
-  fixed.swap(wide);
-  width = 8;
-}
-
-void RowStore::ColumnData::AddFixed(uint64_t slot, int32_t size) {
-  if (IsInteger(info.kind) && !FitsWidth(info.kind, slot, width)) Widen();
-  const size_t at = fixed.size();
-  fixed.resize(at + width);
-  std::memcpy(fixed.data() + at, &slot, width);  // the low bytes hold the value
-  if (usual_size < 0 && size >= 0) usual_size = size;
-  if (size >= 0 && size != usual_size) other_sizes.emplace(count, size);
-}
-
-void RowStore::ColumnData::AddEnd() {
-  // Offsets are 32-bit: a column of 4 GiB and more is refused as too large
-  // rather than wrapped.
-  if (bytes.size() > UINT32_MAX) throw std::bad_alloc();
-  ends.push_back(static_cast<uint32_t>(bytes.size()));
-}
-
-void RowStore::ColumnData::KeepText(size_t start) {
-  if (!narrow) return;
-  const size_t units = (bytes.size() - start) / 2;
-  bool fits = true;
-  for (size_t i = 0; i < units && fits; ++i) fits = bytes[start + 2 * i + 1] == 0;
-  if (fits) {
-    for (size_t i = 0; i < units; ++i) bytes[start + i] = bytes[start + 2 * i];
-    bytes.resize(start + units);
-    return;
-  }
-  // The first character past U+00FF: every earlier value gets two bytes per
-  // character again (little-endian UTF-16, as the driver gave them).
-  if (start > UINT32_MAX / 2) throw std::bad_alloc();
-  PodArray<uint8_t> wide(start * 2 + (bytes.size() - start));
-  for (size_t i = 0; i < start; ++i) wide[2 * i] = bytes[i];
-  std::memcpy(wide.data() + start * 2, bytes.data() + start, bytes.size() - start);
-  bytes.swap(wide);
-  for (size_t i = 0; i < ends.size(); ++i) ends[i] *= 2;
-  narrow = false;
-}
-
 bool RowStore::Describe(SQLHSTMT stmt, SQLSMALLINT column_count, const DriverTraits& traits,
                         DiagList* diagnostics) {
   narrow_utf8_ = traits.narrow_utf8;
   columns_.clear();
+  blocks_.clear();
+  released_ = 0;
+  text_bytes_ = 0;
   columns_.resize(static_cast<size_t>(column_count));
   for (SQLSMALLINT i = 1; i <= column_count; ++i) {
-    ColumnInfo& info = columns_[static_cast<size_t>(i - 1)].info;
+    ColumnInfo& info = columns_[static_cast<size_t>(i - 1)];
     std::u16string name(256, u'\0');
     SQLSMALLINT name_length = 0;
     SQLSMALLINT digits = 0;
@@ -243,8 +168,6 @@ bool RowStore::Describe(SQLHSTMT stmt, SQLSMALLINT column_count, const DriverTra
     }
     MapColumnType(&info);
     info.read_as_text = IsDateTime(info.kind) || (IsInteger(info.kind) && !traits.values_keep_declared_types);
-    columns_[static_cast<size_t>(i - 1)].width = WidthOf(info.kind);
-    columns_[static_cast<size_t>(i - 1)].narrow = info.kind == ValueKind::kText;
   }
   rows_ = 0;
   return true;
@@ -257,11 +180,27 @@ bool RowStore::AppendRow(SQLHSTMT stmt, DiagList* diagnostics) {
   return true;
 }
 
+ColumnBlock& RowStore::Adding(size_t column) {
+  const size_t block = rows_ / kBlockRows;
+  if (block == blocks_.size()) {
+    auto added = std::make_unique<Block>();
+    added->columns.reserve(columns_.size());
+    for (const ColumnInfo& info : columns_) added->columns.emplace_back(info.kind);
+    blocks_.push_back(std::move(added));
+  }
+  return blocks_[block]->columns[column];
+}
+
+void RowStore::ReleaseBefore(size_t row) {
+  const size_t end = std::min(row / kBlockRows, blocks_.size());
+  for (; released_ < end; ++released_) blocks_[released_].reset();
+}
+
 bool RowStore::ReadCell(SQLHSTMT stmt, size_t column_index, DiagList* diagnostics) {
-  ColumnData& column = columns_[column_index];
+  const ColumnInfo& info = columns_[column_index];
   const auto number = static_cast<SQLUSMALLINT>(column_index + 1);
-  if (IsVariable(column.info.kind)) return ReadVariable(stmt, number, &column, diagnostics);
-  if (!column.info.read_as_text) return ReadFixed(stmt, number, &column, diagnostics);
+  if (IsVariable(info.kind)) return ReadVariable(stmt, number, column_index, diagnostics);
+  if (!info.read_as_text) return ReadFixed(stmt, number, column_index, diagnostics);
   scratch_.resize(0);
   bool is_null = false;
   if (!ReadWhole(stmt, number, SQL_C_WCHAR, &scratch_, &is_null, diagnostics)) return false;
@@ -274,7 +213,7 @@ bool RowStore::ReadCell(SQLHSTMT stmt, size_t column_index, DiagList* diagnostic
 }
 
 void RowStore::PushFixedText(size_t column_index, const uint8_t* data, size_t length) {
-  ColumnData& column = columns_[column_index];
+  ColumnBlock& column = Adding(column_index);
   // The text of a number or a date is short: it is parsed from the stack,
   // and only a value kept as text gets storage of its own.
   const size_t units = length / sizeof(char16_t);
@@ -286,75 +225,96 @@ void RowStore::PushFixedText(size_t column_index, const uint8_t* data, size_t le
   const std::u16string_view text(chars, units);
   column.AddNullBit(false);
   uint64_t slot = 0;
-  const ValueKind kind = column.info.kind;
+  const ValueKind kind = column.kind;
   if (SlotFromText(kind, text, &slot)) {
-    column.AddFixed(slot, IsInteger(kind) ? IntegerSize(kind, slot) : FixedWidth(kind));
+    const int32_t size = IsInteger(kind) ? IntegerSize(kind, slot) : FixedWidth(kind);
+    column.AddFixed(slot, size);
+    AddText(size == 0 ? 0 : FixedTextFloor(kind, slot));
   } else {
     column.AddFixed(0, ClampSize(units * sizeof(char16_t)));
     column.texts.emplace(column.count, std::u16string(text));
+    AddText(Utf8LengthOfUtf16(data, units * sizeof(char16_t)));
   }
   ++column.count;
 }
 
 void RowStore::PushFixed(size_t column_index, const void* c_value, SQLLEN indicator) {
-  ColumnData& column = columns_[column_index];
+  ColumnBlock& column = Adding(column_index);
   column.AddNullBit(false);
-  const uint64_t slot = SlotFromC(column.info.kind, c_value);
-  column.AddFixed(slot, SizeOf(column.info.kind, slot, indicator));
+  const uint64_t slot = SlotFromC(column.kind, c_value);
+  const int32_t size = SizeOf(column.kind, slot, indicator);
+  column.AddFixed(slot, size);
+  // A value of length 0 is shown as nothing.
+  AddText(size == 0 ? 0 : FixedTextFloor(column.kind, slot));
   ++column.count;
 }
 
-void RowStore::PushBytes(size_t column_index, const uint8_t* data, size_t length) {
-  ColumnData& column = columns_[column_index];
-  column.AddNullBit(false);
-  const size_t start = column.bytes.size();
-  column.bytes.append(data, length);
-  column.KeepText(start);
+// The bytes of a variable value were appended to the block's buffer from
+// start on: keeps them and counts their text.
+void RowStore::AddVariable(size_t column_index, size_t start) {
+  ColumnBlock& column = blocks_[rows_ / kBlockRows]->columns[column_index];
+  const size_t length = column.bytes.size() - start;
+  switch (column.kind) {
+    case ValueKind::kText: AddText(column.KeepText(start)); break;
+    case ValueKind::kBinary: AddText(2 * length); break;  // two hex digits per byte
+    default: AddText(length == 0 ? 0 : DecimalTextFloor(column.bytes.data() + start, length)); break;
+  }
   column.AddEnd();
   ++column.count;
 }
 
+void RowStore::PushBytes(size_t column_index, const uint8_t* data, size_t length) {
+  ColumnBlock& column = Adding(column_index);
+  column.AddNullBit(false);
+  const size_t start = column.bytes.size();
+  column.bytes.append(data, length);
+  AddVariable(column_index, start);
+}
+
 void RowStore::PushNull(size_t column_index) {
-  ColumnData& column = columns_[column_index];
+  ColumnBlock& column = Adding(column_index);
   column.AddNullBit(true);
-  if (IsVariable(column.info.kind)) {
+  if (IsVariable(column.kind)) {
     column.AddEnd();
   } else {
     column.AddFixed(0, -1);
   }
+  AddText(0);
   ++column.count;
 }
 
-bool RowStore::ReadFixed(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* column, DiagList* diagnostics) {
+bool RowStore::ReadFixed(SQLHSTMT stmt, SQLUSMALLINT number, size_t column, DiagList* diagnostics) {
   alignas(8) unsigned char buffer[32] = {};
   SQLLEN indicator = 0;
-  const ValueKind kind = column->info.kind;
-  SQLRETURN rc = SQLGetData(stmt, number, CTypeFor(kind), buffer, sizeof buffer, &indicator);
+  SQLRETURN rc = SQLGetData(stmt, number, CTypeFor(columns_[column].kind), buffer, sizeof buffer, &indicator);
   if (!SQL_SUCCEEDED(rc)) {
     ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics, narrow_utf8_);
     return false;
   }
-  const bool is_null = indicator == SQL_NULL_DATA;
-  column->AddNullBit(is_null);
-  const uint64_t slot = is_null ? 0 : SlotFromC(kind, buffer);
-  column->AddFixed(slot, is_null ? -1 : SizeOf(kind, slot, indicator));
-  ++column->count;
+  if (indicator == SQL_NULL_DATA) {
+    PushNull(column);
+  } else {
+    PushFixed(column, buffer, indicator);
+  }
   return true;
 }
 
-bool RowStore::ReadVariable(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* column, DiagList* diagnostics) {
-  const size_t start = column->bytes.size();
+bool RowStore::ReadVariable(SQLHSTMT stmt, SQLUSMALLINT number, size_t column_index, DiagList* diagnostics) {
+  ColumnBlock& column = Adding(column_index);
+  const size_t start = column.bytes.size();
   bool is_null = false;
-  if (!ReadWhole(stmt, number, CTypeFor(column->info.kind), &column->bytes, &is_null, diagnostics)) return false;
-  column->KeepText(start);
-  column->AddNullBit(is_null);
-  column->AddEnd();
-  ++column->count;
+  if (!ReadWhole(stmt, number, CTypeFor(column.kind), &column.bytes, &is_null, diagnostics)) return false;
+  if (is_null) {
+    PushNull(column_index);
+    return true;
+  }
+  column.AddNullBit(false);
+  AddVariable(column_index, start);
   return true;
 }
 
 // Reads a text or binary value in chunks straight onto the end of bytes, so
-// a long value arrives whole.
+// a long value arrives whole; or, past the text limit, only its start.
 bool RowStore::ReadWhole(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT c_type, PodArray<uint8_t>* out,
                          bool* is_null, DiagList* diagnostics) const {
   const bool binary = c_type == SQL_C_BINARY;
@@ -385,6 +345,12 @@ bool RowStore::ReadWhole(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT c_type,
     }
     // Cut: the buffer is full up to the terminator; more follows.
     used += binary ? room : room - room % sizeof(SQLWCHAR);
+    // A text or binary whose part read so far passes the text limit on its
+    // own (a UTF-16 unit or a byte is at least one byte of text) is not read
+    // on: the result is refused anyway. (A number read as text is read whole:
+    // its text may be longer than the number's.)
+    if (out != &scratch_ && text_limit_ != 0 && text_bytes_ + (used - start) / (binary ? 1 : 2) > text_limit_)
+      break;
     if (indicator != SQL_NO_TOTAL && indicator > 0 && static_cast<size_t>(indicator) > room) {
       chunk = static_cast<size_t>(indicator) - room + terminator;
     } else {
@@ -396,31 +362,28 @@ bool RowStore::ReadWhole(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT c_type,
 }
 
 LONG RowStore::ActualSize(size_t row, size_t column) const {
-  const ColumnData& data = columns_[column];
-  if (data.IsNull(row)) return 0;
-  if (IsVariable(data.info.kind)) {
-    const size_t begin = row == 0 ? 0 : data.ends[row - 1];
-    const size_t stored = data.ends[row] - begin;
+  const ColumnBlock& data = Cell(row, column);
+  const size_t r = row % kBlockRows;
+  if (data.IsNull(r)) return 0;
+  if (IsVariable(data.kind)) {
+    const size_t stored = data.ends.End(r) - data.ends.Begin(r);
     return ClampSize(data.narrow ? stored * 2 : stored);  // UTF-16 bytes, as the driver said
   }
-  if (!data.other_sizes.empty()) {
-    const auto other = data.other_sizes.find(row);
-    if (other != data.other_sizes.end()) return other->second;
-  }
-  return data.usual_size < 0 ? 0 : data.usual_size;
+  return data.Size(r);
 }
 
 HRESULT RowStore::Value(size_t row, size_t column_index, VARIANT* value) const {
   VariantInit(value);
-  const ColumnData& column = columns_[column_index];
-  if (column.IsNull(row)) {
+  const ColumnBlock& column = Cell(row, column_index);
+  const size_t r = row % kBlockRows;
+  if (column.IsNull(r)) {
     value->vt = VT_NULL;
     return S_OK;
   }
-  const ValueKind kind = column.info.kind;
+  const ValueKind kind = column.kind;
   if (kind == ValueKind::kText || kind == ValueKind::kDecimal || kind == ValueKind::kBinary) {
-    const size_t begin = row == 0 ? 0 : column.ends[row - 1];
-    const size_t length = column.ends[row] - begin;
+    const size_t begin = column.ends.Begin(r);
+    const size_t length = column.ends.End(r) - begin;
     const uint8_t* data = column.bytes.data() + begin;
     if (kind == ValueKind::kBinary) {
       SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(length));
@@ -451,7 +414,7 @@ HRESULT RowStore::Value(size_t row, size_t column_index, VARIANT* value) const {
     return S_OK;
   }
   if (!column.texts.empty()) {
-    const auto text = column.texts.find(row);
+    const auto text = column.texts.find(r);
     if (text != column.texts.end()) {
       value->bstrVal = SysAllocStringLen(text->second.data(), static_cast<UINT>(text->second.size()));
       if (!value->bstrVal) return E_OUTOFMEMORY;
@@ -459,10 +422,9 @@ HRESULT RowStore::Value(size_t row, size_t column_index, VARIANT* value) const {
       return S_OK;
     }
   }
-  uint64_t slot = 0;
-  std::memcpy(&slot, column.fixed.data() + row * column.width, column.width);
+  const uint64_t slot = column.Slot(r);
   if (IsInteger(kind)) {
-    SetInteger(kind, Extend(kind, slot, column.width), value);
+    SetInteger(kind, slot, value);
     return S_OK;
   }
   switch (kind) {

@@ -1,19 +1,24 @@
-// The rows of a result, held compactly: per column a null bit per row, then
-// the values packed at their own width for fixed-width kinds, or one byte
-// buffer with 32-bit end offsets for texts and binaries. The driver's length
-// indicator is the stored length for texts and binaries; for fixed-width
-// kinds it is nearly always the same, so one is kept per column and the
-// rare others apart. A text column holds one byte per character while all
-// its characters are below U+0100 (most data), two otherwise.
+// The rows of a result, held compactly in blocks of kBlockRows rows (see
+// ColumnBlock for how each column of a block is packed). The driver's
+// length indicator is the stored length for texts and binaries; for
+// fixed-width kinds it is nearly always the same, so one is kept per block
+// and column and the rare others apart.
+//
+// The store also counts the result's text size (TextBytes): what its values
+// take as UTF-8 text, plus one byte per value. Every reply that shows each
+// value as text takes at least that much, so a result may be refused by
+// that count without refusing one whose reply would fit. A reader that walks
+// forward only can give back the blocks it has passed (ReleaseBefore).
 #pragma once
 
 #include "platform/ado/odbc_api.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
+#include "platform/ado/column_block.h"
 #include "platform/ado/column_type.h"
 #include "platform/ado/diagnostics.h"
 #include "platform/ado/driver_traits.h"
@@ -23,6 +28,10 @@ namespace zado {
 
 class RowStore {
  public:
+  // Rows per block: large enough that the blocks' main buffers come
+  // straight from the system and go back to it when released.
+  static constexpr size_t kBlockRows = 65536;
+
   // Reads the column descriptions of an executed statement.
   bool Describe(SQLHSTMT stmt, SQLSMALLINT column_count, const DriverTraits& traits, DiagList* diagnostics);
   // Reads the current row of the statement (after SQLFetch) into the store.
@@ -43,11 +52,23 @@ class RowStore {
   bool ReadCell(SQLHSTMT stmt, size_t column, DiagList* diagnostics);
   void EndRow() { ++rows_; }
 
+  // A text size past which the reader stops (0: none). A value that alone
+  // would pass it is not read to its end.
+  void SetTextLimit(uint64_t bytes) { text_limit_ = bytes; }
+  uint64_t TextBytes() const { return text_bytes_; }
+  bool PastTextLimit() const { return text_limit_ != 0 && text_bytes_ > text_limit_; }
+
   size_t RowCount() const { return rows_; }
   size_t ColumnCount() const { return columns_.size(); }
-  const ColumnInfo& Column(size_t column) const { return columns_[column].info; }
+  const ColumnInfo& Column(size_t column) const { return columns_[column]; }
 
-  bool IsNull(size_t row, size_t column) const { return columns_[column].IsNull(row); }
+  // Gives back the blocks that hold only rows before `row`; those rows
+  // cannot be read any more.
+  void ReleaseBefore(size_t row);
+  // Whether the row's block is still held.
+  bool Held(size_t row) const { return row < rows_ && row / kBlockRows >= released_; }
+
+  bool IsNull(size_t row, size_t column) const { return Cell(row, column).IsNull(row % kBlockRows); }
   // Length in bytes as the driver reported it (whole length for texts and
   // binaries), 0 for a null.
   LONG ActualSize(size_t row, size_t column) const;
@@ -55,40 +76,30 @@ class RowStore {
   HRESULT Value(size_t row, size_t column, VARIANT* value) const;
 
  private:
-  struct ColumnData {
-    ColumnInfo info;
-    size_t count = 0;              // rows pushed
-    size_t width = 0;              // fixed-width kinds: bytes per value
-    PodArray<uint64_t> nulls;      // one bit per row
-    PodArray<uint8_t> fixed;       // fixed-width kinds: width bytes per row
-    int32_t usual_size = -1;       // fixed-width kinds: the indicator of most values
-    std::unordered_map<size_t, int32_t> other_sizes;  // rows with another one
-    // Fixed-width kinds read as text: the rows whose text is no such value,
-    // with that text.
-    std::unordered_map<size_t, std::u16string> texts;
-    PodArray<uint8_t> bytes;       // variable kinds: the values one after another
-    PodArray<uint32_t> ends;       // variable kinds: end offset of each row's value
-    bool narrow = false;           // texts: one byte per UTF-16 unit (all <= 0xFF)
-
-    bool IsNull(size_t row) const { return (nulls[row / 64] >> (row % 64)) & 1; }
-    void AddNullBit(bool is_null);
-    void AddFixed(uint64_t slot, int32_t size);
-    // Integers: keeps every value of the column in 8 bytes from now on.
-    void Widen();
-    void AddEnd();  // ends the current row's bytes
-    // Texts: the UTF-16 value appended from byte start on is narrowed in
-    // place while the column is narrow, or the column is widened for it.
-    void KeepText(size_t start);
+  struct Block {
+    std::vector<ColumnBlock> columns;
   };
 
-  bool ReadFixed(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* column, DiagList* diagnostics);
-  bool ReadVariable(SQLHSTMT stmt, SQLUSMALLINT number, ColumnData* column, DiagList* diagnostics);
+  // The block of the row being added, made when its first value comes.
+  ColumnBlock& Adding(size_t column);
+  const ColumnBlock& Cell(size_t row, size_t column) const {
+    return blocks_[row / kBlockRows]->columns[column];
+  }
+  void AddText(size_t floor) { text_bytes_ += 1 + floor; }
+
+  bool ReadFixed(SQLHSTMT stmt, SQLUSMALLINT number, size_t column, DiagList* diagnostics);
+  bool ReadVariable(SQLHSTMT stmt, SQLUSMALLINT number, size_t column, DiagList* diagnostics);
   bool ReadWhole(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT c_type, PodArray<uint8_t>* out,
                  bool* is_null, DiagList* diagnostics) const;
+  void AddVariable(size_t column, size_t start);
 
-  std::vector<ColumnData> columns_;
+  std::vector<ColumnInfo> columns_;
+  std::vector<std::unique_ptr<Block>> blocks_;
+  size_t released_ = 0;  // blocks given back, from the first on
   PodArray<uint8_t> scratch_;  // the text of a value being read
   size_t rows_ = 0;
+  uint64_t text_bytes_ = 0;
+  uint64_t text_limit_ = 0;
   bool narrow_utf8_ = false;
 };
 

@@ -68,6 +68,7 @@ StatementResult RunStatement(SQLHDBC dbc, const std::u16string& sql, LONG timeou
     // The cell-by-cell path, for drivers that refuse bound columns.
     while (block == BlockFetchResult::kNotUsed) {
       if (max_records > 0 && rows->RowCount() >= static_cast<size_t>(max_records)) break;
+      if (rows->PastTextLimit()) break;
       rc = SQLFetch(stmt.get());
       if (rc == SQL_NO_DATA) break;
       if (!SQL_SUCCEEDED(rc)) {
@@ -82,6 +83,7 @@ StatementResult RunStatement(SQLHDBC dbc, const std::u16string& sql, LONG timeou
   }
   result.ok = true;
   result.has_result_set = true;
+  result.too_large = rows->PastTextLimit();
   return result;
 }
 

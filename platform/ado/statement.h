@@ -15,11 +15,13 @@ struct StatementResult {
   bool ok = false;           // the driver accepted and ran the statement
   bool out_of_memory = false;
   bool has_result_set = false;
+  bool too_large = false;    // reading stopped at the rows' text limit
   DiagList diagnostics;      // errors, and warnings of a successful run
 };
 
 // Executes sql with a time limit (seconds, 0 = none); when it yields a
-// result set, reads at most max_records rows (all when 0) into rows.
+// result set, reads at most max_records rows (all when 0) into rows, and
+// stops early once the rows pass their text limit (too_large).
 StatementResult RunStatement(SQLHDBC dbc, const std::u16string& sql, LONG timeout_seconds,
                              LONG max_records, RowStore* rows);
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "platform/types/zr.h"
@@ -100,6 +101,18 @@ class ZRM_TServer : public ZR_TObject {
 
 // Number of the request the calling thread is running (0 outside a request).
 uint64_t ZRM_CurrentRequestNumber();
+
+// The largest reply body in bytes (ZRM_MAX_REPLY).
+uint64_t ZRM_MaxReply();
+
+// Thrown by a request operation that finds, while building its reply, that
+// the reply will pass ZRM_MAX_REPLY: the client gets the same 500
+// "ReplyTooLarge" as for a reply found too large after the operation,
+// without the whole reply being built first.
+class ZRM_EReplyTooLarge : public std::exception {
+ public:
+  const char* what() const noexcept override { return "the reply is larger than ZRM_MAX_REPLY"; }
+};
 
 // Counts one error for GET /metrics. kind "db" with an HRESULT feeds
 // vqsrv_db_errors_total{hresult="0x80004005"}; other kinds (letters, digits,

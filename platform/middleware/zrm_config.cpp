@@ -5,6 +5,7 @@
 #include <optional>
 #include <thread>
 
+#include "platform/middleware/zrm.h"
 #include "platform/middleware/zrm_trace.h"
 #include "platform/types/zr.h"
 
@@ -110,3 +111,5 @@ void ZRM_ReloadConfig() {
   std::lock_guard<std::mutex> lock(g_config_mutex);
   LoadLocked(true);
 }
+
+uint64_t ZRM_MaxReply() { return ZRM_GetConfig().max_reply; }

@@ -4,9 +4,11 @@
 
 #include <cstdlib>
 #include <exception>
+#include <string>
 #include <typeinfo>
 
 #include "platform/middleware/zrm.h"
+#include "platform/middleware/zrm_config.h"
 #include "platform/middleware/zrm_metrics.h"
 #include "platform/types/zr_json.h"
 
@@ -72,6 +74,11 @@ unsigned ZRM_RunRequest(ZRM_TServer& server, std::string_view body, std::string&
       server.HandleRequest(*dict, reply);
     } catch (const ZR_EException& e) {
       return Fail(400, "ZR_EException", e.Message(), out);
+    } catch (const ZRM_EReplyTooLarge&) {
+      return Fail(500, "ReplyTooLarge",
+                  "the reply is larger than the limit of " + std::to_string(ZRM_MaxReply()) +
+                      " bytes (ZRM_MAX_REPLY)",
+                  out);
     } catch (const std::exception& e) {
       return Fail(500, ZRM_Demangle(typeid(e).name()), e.what(), out);
     } catch (...) {

@@ -35,3 +35,7 @@ void ZR_JsonEncodeMoving(ZR_TAny&& value, std::string& out, std::vector<std::str
 // Appends text as a JSON string (quotes included), escaped exactly as
 // ZR_JsonEncode escapes strings; invalid UTF-8 bytes become U+FFFD.
 void ZR_JsonAppendString(std::string_view utf8, std::string& out);
+// The same without the quotes: text to go inside a JSON string. Whole
+// UTF-8 characters only (a character split between two calls would be
+// taken for bad bytes).
+void ZR_JsonAppendEscaped(std::string_view utf8, std::string& out);

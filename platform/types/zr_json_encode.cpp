@@ -175,15 +175,14 @@ void ZR_JsonEncodeMoving(ZR_TAny&& value, std::string& out, std::vector<std::str
   if (!more.empty() && more.back().empty()) more.pop_back();
 }
 
-void ZR_JsonAppendString(std::string_view utf8, std::string& out) {
+void ZR_JsonAppendEscaped(std::string_view utf8, std::string& out) {
   std::string sanitized;
   if (!zr_utf8::IsValid(utf8)) {  // rare: replace bad bytes so the output stays JSON
     zr_utf8::AppendSanitized(sanitized, utf8);
     utf8 = sanitized;
   }
   static constexpr char kHex[] = "0123456789ABCDEF";
-  out.reserve(out.size() + utf8.size() + 2);
-  out.push_back('"');
+  out.reserve(out.size() + utf8.size());
   size_t plain = 0;  // start of the run not yet copied
   for (size_t i = 0; i < utf8.size(); ++i) {
     const auto c = static_cast<unsigned char>(utf8[i]);
@@ -206,6 +205,12 @@ void ZR_JsonAppendString(std::string_view utf8, std::string& out) {
     }
   }
   out.append(utf8.data() + plain, utf8.size() - plain);
+}
+
+void ZR_JsonAppendString(std::string_view utf8, std::string& out) {
+  out.reserve(out.size() + utf8.size() + 2);
+  out.push_back('"');
+  ZR_JsonAppendEscaped(utf8, out);
   out.push_back('"');
 }
 

@@ -45,12 +45,12 @@ std::string FormatDouble(double v) {
   return text;
 }
 
-// The line grows in place (amortised growth): building it by "line = line +
-// text" copied the whole line for every field, quadratic over a large result.
-void AppendField(ZR_TString& line, const RecordsetPtr& rs, const VARIANT& index,
+// The line grows in place: building it by "line = line + text" copied the
+// whole line for every field, quadratic over a large result.
+void AppendField(ResultLine& line, const RecordsetPtr& rs, const VARIANT& index,
                  int32_t index_value, int32_t record, int32_t selector) {
   // Every field but the first of the first record in the line gets a "|".
-  if (index_value > 0 || (selector == -1 && record > 1)) line += ZR_TString("|");
+  if (index_value > 0 || (selector == -1 && record > 1)) line.Append("|");
 
   // One lookup per field: a Field reads the current record at every call, so
   // its properties come out the same as through a fresh lookup each.
@@ -60,9 +60,9 @@ void AppendField(ZR_TString& line, const RecordsetPtr& rs, const VARIANT& index,
   _variant_t value;
   if (ado::GetType(field) == adDouble) {
     ado::GetValue(field, &value);
-    line += ZR_TString(FormatDouble(VariantToDouble(value)));
+    line.Append(FormatDouble(VariantToDouble(value)));
     return;
   }
   ado::GetValue(field, &value);
-  line += VariantToString(value);
+  line.Append(VariantToString(value).Utf8());
 }

@@ -55,6 +55,9 @@ class TestServer : public ZRM_TServer {
       d.Add("Results", ZR_TAny(ZR_TJsonText(std::move(parts))));
       d.Add("Status", ZR_TAny(true));
       reply = std::move(d);
+    } else if (m == "refuse") {
+      // Finds its reply too large while building it.
+      throw ZRM_EReplyTooLarge();
     } else if (m == "slow") {
       std::this_thread::sleep_for(std::chrono::milliseconds(
           ZR_Fetch<uint32_t>(request, "P1", "ZR_TUInt32")));

@@ -95,6 +95,13 @@ TEST(ZrmLimits, LargeReplyIs500AndNextRequestWorks) {
   EXPECT_NE(a.body.find("5002 bytes"), std::string::npos) << a.body;
   EXPECT_TRUE(a.keep_alive);
   EXPECT_EQ(c.Post("/svc", kEcho).body, "\"ok\"");
+  // A request operation that finds its reply too large before it is built
+  // gets the same answer.
+  a = c.Post("/svc", R"({"M":"refuse"})");
+  EXPECT_EQ(a.status, 500u);
+  EXPECT_EQ(a.body, R"x({"error":{"type":"ReplyTooLarge","message":"the reply is larger than the limit of 2048 bytes (ZRM_MAX_REPLY)"}})x");
+  EXPECT_TRUE(a.keep_alive);
+  EXPECT_EQ(c.Post("/svc", kEcho).body, "\"ok\"");
 }
 
 // Large pre-encoded parts go out as they are, after the encoded head of the

@@ -63,7 +63,7 @@ TEST(FormatDoubleTest, HugeValuesAreWholeAndSpecialValuesKeepTheirText) {
 
 // Appends every field of the current record as record `record` of a walk
 // with selector `selector`.
-void AppendRecord(ZR_TString& line, fake::FakeRecord& rec, int32_t record, int32_t selector) {
+void AppendRecord(ResultLine& line, fake::FakeRecord& rec, int32_t record, int32_t selector) {
   RecordsetPtr rs(&rec.rs, true);
   _variant_t index;
   index.vt = VT_I2;
@@ -78,38 +78,38 @@ TEST(AppendFieldTest, SeparatorsAndPaths) {
   rec.Add(u"id").SetInt(7);
   rec.Add(u"name").SetText(u"abc");
   rec.Add(u"price").SetDouble(2.5);
-  ZR_TString line;
+  ResultLine line(0, true);
   AppendRecord(line, rec, 1, 1);
-  EXPECT_EQ(line, "7|abc|2.5");
+  EXPECT_EQ(line.Text(), "7|abc|2.5");
   // The selected record alone, even when it is not the first walked.
-  line = ZR_TString();
+  line = ResultLine(0, true);
   AppendRecord(line, rec, 3, 3);
-  EXPECT_EQ(line, "7|abc|2.5");
+  EXPECT_EQ(line.Text(), "7|abc|2.5");
   // Every record: the second record continues after a separator.
-  line = ZR_TString();
+  line = ResultLine(0, true);
   AppendRecord(line, rec, 1, -1);
   AppendRecord(line, rec, 2, -1);
-  EXPECT_EQ(line, "7|abc|2.5|7|abc|2.5");
+  EXPECT_EQ(line.Text(), "7|abc|2.5|7|abc|2.5");
 
   rec.owned[1]->SetText(u"");
   rec.owned[1]->size = 0;
-  line = ZR_TString();
+  line = ResultLine(0, true);
   AppendRecord(line, rec, 1, 1);
-  EXPECT_EQ(line, "7||2.5");
+  EXPECT_EQ(line.Text(), "7||2.5");
 
   // A double takes the number form in the line.
   rec.owned[2]->SetDouble(3.14159265358979);
-  line = ZR_TString();
+  line = ResultLine(0, true);
   AppendRecord(line, rec, 1, 1);
-  EXPECT_EQ(line, "7||3.141592654");
+  EXPECT_EQ(line.Text(), "7||3.141592654");
 }
 
 TEST(AppendFieldTest, EmptyFieldsAreNeverRead) {
   fake::FakeRecord rec;
   for (const char16_t* n : {u"a", u"b", u"c"}) rec.Add(n).SetNull();
-  ZR_TString line;
+  ResultLine line(0, true);
   AppendRecord(line, rec, 1, 1);
-  EXPECT_EQ(line, "||");
+  EXPECT_EQ(line.Text(), "||");
   for (fake::FakeField* f : rec.owned) EXPECT_EQ(f->log, (std::vector<std::string>{"ActualSize"}));
   EXPECT_EQ(rec.fields.index_types, (std::vector<VARTYPE>(3, VT_I2)));
 }
@@ -119,7 +119,8 @@ TEST(AppendFieldTest, ValuesThatCannotBeCoercedRaise) {
   fake::FakeField& f = rec.Add(u"x");
   f.SetNull();
   f.size = 4;  // a provider that reports a size for a null
-  ZR_TString line("kept");
+  ResultLine line(0, true);
+  line.Append("kept");
   try {
     AppendRecord(line, rec, 1, 1);
     FAIL() << "a null value has no text";
@@ -145,7 +146,7 @@ TEST(AppendFieldTest, ValuesThatCannotBeCoercedRaise) {
   } catch (const _com_error& e) {
     EXPECT_EQ(e.Error(), adErrNoCurrentRecord);
   }
-  EXPECT_EQ(line, "kept");
+  EXPECT_EQ(line.Text(), "kept");
   EXPECT_EQ(f.refs, 1);
   EXPECT_EQ(rec.fields.refs, 1);
 }
