@@ -100,7 +100,7 @@ HRESULT AdoRecordset::Open(VARIANT source, VARIANT active_connection, LONG curso
     auto rows = std::make_unique<RowStore>();
     const std::u16string sql(source.bstrVal, SysStringLen(source.bstrVal));
     StatementResult result =
-        RunStatement(connection->Handle(), sql, connection->CommandTimeout(), max_records_, rows.get());
+        RunStatement(connection->Handle(), sql, connection->BeforeStatement(sql), max_records_, rows.get());
     if (!result.ok && connection->ReusedUnproven() &&
         (HasConnectionFailure(result.diagnostics) || ConnectionDead(connection->Handle()))) {
       // A pooled connection died while it lay idle (the server restarted,
@@ -110,7 +110,7 @@ HRESULT AdoRecordset::Open(VARIANT source, VARIANT active_connection, LONG curso
       if (reconnected == E_FAIL) return DriverFail(IID_Recordset15, kRecordsetSource, connection->Diagnostics());
       if (FAILED(reconnected)) return RsFail(reconnected);
       rows = std::make_unique<RowStore>();
-      result = RunStatement(connection->Handle(), sql, connection->CommandTimeout(), max_records_, rows.get());
+      result = RunStatement(connection->Handle(), sql, connection->BeforeStatement(sql), max_records_, rows.get());
     }
     connection->StatementDone(result.diagnostics);
     connection->SetDiagnostics(result.diagnostics);
