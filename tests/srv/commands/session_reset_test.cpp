@@ -25,8 +25,11 @@ const std::vector<std::string> kOneThread = {"ZRM_THREADS=1"};
 // One vqsrv with one request thread on one data source.
 class Service {
  public:
-  Service(const std::string& ini, std::string dsn)
-      : process_(std::make_unique<VqsrvProcess>(ini, 0, kOneThread)), dsn_(std::move(dsn)) {}
+  Service(const std::string& ini, std::string dsn, std::vector<std::string> env = {})
+      : dsn_(std::move(dsn)) {
+    env.insert(env.end(), kOneThread.begin(), kOneThread.end());
+    process_ = std::make_unique<VqsrvProcess>(ini, 0, env);
+  }
 
   // The reply of "query" for the first record: its values joined by "|",
   // "" for a statement without records, or the error text.
@@ -169,6 +172,21 @@ TEST_F(PgSessionReset, SettingsAndRoleOfTheDataSourceComeBack) {
   EXPECT_EQ(pg.Query(probe), at_connect);
   EXPECT_EQ(pg.Query("RESET ALL"), "");
   EXPECT_EQ(pg.Query(probe), at_connect);
+  EXPECT_EQ(pg.Query("SELECT pg_backend_pid()"), backend);
+}
+
+TEST_F(PgSessionReset, CommandTimeLimitHoldsOnEveryRequest) {
+  // The limit lives in the session here: a client changing it, and the
+  // reset after, must leave every later request under it all the same.
+  Service pg(ini_, "pgtest", {"VQ_ADO_COMMAND_TIMEOUT=1"});
+  const std::string backend = pg.Query("SELECT pg_backend_pid()");
+  const std::string cancelled = "statement timeout";
+  EXPECT_TRUE(Contains(pg.Query("SELECT pg_sleep(3)"), cancelled));
+  EXPECT_EQ(pg.Query("SET statement_timeout = 0"), "");
+  EXPECT_TRUE(Contains(pg.Query("SELECT pg_sleep(3)"), cancelled));
+  EXPECT_EQ(pg.Query("RESET ALL"), "");
+  EXPECT_TRUE(Contains(pg.Query("SELECT pg_sleep(3)"), cancelled));
+  EXPECT_EQ(pg.Query("SELECT 1"), "1");
   EXPECT_EQ(pg.Query("SELECT pg_backend_pid()"), backend);
 }
 
