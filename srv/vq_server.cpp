@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/com/com.h"
+#include "srv/console/console.h"
 #include "srv/dsn_policy.h"
 
 namespace {
@@ -25,8 +26,9 @@ class ComCallScope {
 VQ_TServer::VQ_TServer() {
   // Read before the port is bound: a bad VQ_DSNS or VQ_DSN_ATTRIBUTES stops
   // start-up with ZR_EException naming the variable.
-  VQ_DsnPolicy();
+  const VQ_TDsnPolicy& policy = VQ_DsnPolicy();
   Bind(ZR_TString("ZIDozeve", 0xFFFFFFFF), 1, 0, false);
+  VQ_PublishConsole(*this, policy);
 }
 
 VQ_TServer::~VQ_TServer() = default;
