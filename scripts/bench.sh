@@ -117,6 +117,22 @@ wait_http() {  # url
   echo "bench: nothing answers on $1" >&2; exit 1
 }
 
+# A throwaway PostgreSQL server with the driver settings of the tests' data
+# source, as DSN "vqbench_pg". Set up before any process reads odbc.ini:
+# unixODBC reads it once per process.
+pg_ok=0
+bash "$root/tests/support/pg_server.sh" start "$tmp/pg" >"$tmp/pg.log" 2>&1 || true
+if [ -f "$tmp/pg/pgtest.ini" ] && command -v psql >/dev/null; then
+  pg_key() { awk -F= -v k="$1" '$1 == k {print $2}' "$tmp/pg/pgtest.ini"; }
+  PGOPTIONS='-c client_min_messages=warning' psql -X -q -h "$(pg_key Servername)" -p "$(pg_key Port)" \
+    -U "$(pg_key Username)" -d "$(pg_key Database)" >/dev/null <<'SQL'
+CREATE TABLE small(id INTEGER, name TEXT, price REAL, note TEXT);
+INSERT INTO small VALUES (1, 'alpha', 1.5, NULL), (2, 'beta', 2.25, 'second');
+SQL
+  { echo; sed 's/^\[pgtest\]$/[vqbench_pg]/' "$tmp/pg/pgtest.ini"; } >> "$tmp/odbc.ini"
+  pg_ok=1
+fi
+
 port=$(free_port)
 url="http://127.0.0.1:$port/ZIDozeve"
 ZRM_LISTEN="127.0.0.1:$port" ZRM_DEBUG=0 "$bin/vqsrv" 2>"$tmp/vqsrv.err" &
@@ -195,16 +211,7 @@ echo "== small querydbg"
 small 'small "querydbg"' vqbench querydbg.lua
 
 echo "== small query and querydbg on PostgreSQL"
-# A throwaway server with the driver settings of the tests' data source.
-bash "$root/tests/support/pg_server.sh" start "$tmp/pg" >"$tmp/pg.log" 2>&1 || true
-if [ -f "$tmp/pg/pgtest.ini" ] && command -v psql >/dev/null; then
-  pg_key() { awk -F= -v k="$1" '$1 == k {print $2}' "$tmp/pg/pgtest.ini"; }
-  PGOPTIONS='-c client_min_messages=warning' psql -X -q -h "$(pg_key Servername)" -p "$(pg_key Port)" \
-    -U "$(pg_key Username)" -d "$(pg_key Database)" >/dev/null <<'SQL'
-CREATE TABLE small(id INTEGER, name TEXT, price REAL, note TEXT);
-INSERT INTO small VALUES (1, 'alpha', 1.5, NULL), (2, 'beta', 2.25, 'second');
-SQL
-  { echo; sed 's/^\[pgtest\]$/[vqbench_pg]/' "$tmp/pg/pgtest.ini"; } >> "$tmp/odbc.ini"
+if [ "$pg_ok" = 1 ]; then
   small 'small "query", PostgreSQL' vqbench_pg query.lua
   small 'small "querydbg", PostgreSQL' vqbench_pg querydbg.lua names
 else
