@@ -109,8 +109,8 @@ free_port() {
   echo "bench: no free port" >&2; exit 1
 }
 
-wait_http() {  # url
-  for _ in $(seq 100); do
+wait_http() {  # url (a loaded machine may take seconds to start one)
+  for _ in $(seq 300); do
     curl -s -o /dev/null -d '{}' "$1" && return 0
     sleep 0.05
   done

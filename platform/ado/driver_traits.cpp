@@ -43,9 +43,11 @@ const Entry kTable[] = {
     // PostgreSQL (both builds of the driver): any statement may change the
     // session through a function (set_config, pg_advisory_lock, a view
     // calling either), so every reuse discards it all: two round trips,
-    // DISCARD ALL and the settings made at connect. They take the place of
-    // the two the driver spends on SQL_ATTR_QUERY_TIMEOUT around every
-    // statement: the limit is kept in the session and restored with it.
+    // DISCARD ALL and the settings made at connect. The time limit is kept
+    // in the session and restored with it: the driver sets
+    // statement_timeout for SQL_ATTR_QUERY_TIMEOUT only when the value
+    // differs from the last it sent, so after DISCARD ALL it would believe
+    // a limit the session no longer has.
     {"psqlodbcw.so", {.session_reset = SessionReset::kDiscardAll, .statement_timeout_in_session = true}},
     {"psqlodbca.so", {.session_reset = SessionReset::kDiscardAll, .statement_timeout_in_session = true}},
     // MariaDB Connector/ODBC: reading the rest of a cut bound value with

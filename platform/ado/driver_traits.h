@@ -59,10 +59,11 @@ struct DriverTraits {
   SessionReset session_reset = SessionReset::kNone;
   // The statement time limit is kept in the session (PostgreSQL's
   // statement_timeout: set when it changes, brought back by the reset)
-  // instead of SQL_ATTR_QUERY_TIMEOUT, which the driver carries out as two
-  // more round trips around every statement (SET statement_timeout to the
-  // limit before it, to 0 after). Only with SessionReset::kDiscardAll, whose
-  // reset takes back whatever a client set.
+  // instead of SQL_ATTR_QUERY_TIMEOUT, which the driver carries out by a SET
+  // statement_timeout sent only when the value differs from the last it
+  // sent: a reset behind its back would leave it believing a limit the
+  // session no longer has. Only with SessionReset::kDiscardAll, whose reset
+  // takes back whatever a client set.
   bool statement_timeout_in_session = false;
 };
 
