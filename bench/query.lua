@@ -1,5 +1,6 @@
 -- wrk script: one small "query" per call (first record of the 2-row table)
--- on the benchmark data source "vqbench".
+-- on the benchmark data source "vqbench", or the one BENCH_DSN names.
+local dsn = os.getenv("BENCH_DSN") or "vqbench"
 wrk.method = "POST"
-wrk.body = '{"M":"query","P1":"vqbench","P2":"SELECT id, name, price, note FROM small","P3":1}'
+wrk.body = '{"M":"query","P1":"' .. dsn .. '","P2":"SELECT id, name, price, note FROM small","P3":1}'
 wrk.headers["Content-Type"] = "application/json"

@@ -8,6 +8,9 @@
 #   small "query" / "querydbg"  wrk -t2 -c16  vs  odbc_direct loop, 16 threads
 #                               wrk -t2 -c16  vs  odbc_direct serve, as many
 #                                             threads as vqsrv runs requests on
+#                               on SQLite, then on a throwaway PostgreSQL
+#                               server (tests/support/pg_server.sh; skipped
+#                               when it cannot start)
 #   "extr"                      wrk -t2 -c16  vs  nginx with a fixed body
 #   "query" P3=-1 / "querydbg" over "big"   vs  odbc_direct rows, sqlite3 -json
 #               (the driver reads the whole result first, its default), and
@@ -34,6 +37,8 @@
 # BENCH_SOAK_SECONDS   time limit of the soak after its first 10,000 (90)
 # BENCH_POOL     1 (default): connections reused on both sides; 0: neither
 # BENCH_BUILD    build directory (default build-bench)
+# BENCH_COMPARE  another vqsrv executable (an earlier build, say): the small
+#                scenarios run it too, interleaved, on the same data sources
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BENCH_BUILD:-$root/build-bench}
@@ -45,6 +50,8 @@ pool=${BENCH_POOL:-1}
 if [ "$pool" = 0 ]; then reuse=fresh; else reuse=reuse; pool=1; fi
 export VQ_ADO_POOL=$pool
 soak_total=${BENCH_SOAK_REQUESTS:-1000000}
+compare=${BENCH_COMPARE:-}
+if [ -n "$compare" ] && [ ! -x "$compare" ]; then echo "bench: $compare is not an executable" >&2; exit 1; fi
 conns=16
 serve_threads=${ZRM_THREADS:-$(nproc)}
 
@@ -62,6 +69,7 @@ pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
   wait 2>/dev/null || true
+  [ -f "$tmp/pg/pgstate" ] && bash "$root/tests/support/pg_server.sh" stop "$tmp/pg" >/dev/null 2>&1
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -105,31 +113,54 @@ free_port() {
   echo "bench: no free port" >&2; exit 1
 }
 
-wait_http() {  # url
-  for _ in $(seq 100); do
+wait_http() {  # url (a loaded machine may take seconds to start one)
+  for _ in $(seq 300); do
     curl -s -o /dev/null -d '{}' "$1" && return 0
     sleep 0.05
   done
   echo "bench: nothing answers on $1" >&2; exit 1
 }
 
+# A throwaway PostgreSQL server with the driver settings of the tests' data
+# source, as DSN "vqbench_pg". Set up before any process reads odbc.ini:
+# unixODBC reads it once per process.
+pg_ok=0
+bash "$root/tests/support/pg_server.sh" start "$tmp/pg" >"$tmp/pg.log" 2>&1 || true
+if [ -f "$tmp/pg/pgtest.ini" ] && command -v psql >/dev/null; then
+  pg_key() { awk -F= -v k="$1" '$1 == k {print $2}' "$tmp/pg/pgtest.ini"; }
+  PGOPTIONS='-c client_min_messages=warning' psql -X -q -h "$(pg_key Servername)" -p "$(pg_key Port)" \
+    -U "$(pg_key Username)" -d "$(pg_key Database)" >/dev/null <<'SQL'
+CREATE TABLE small(id INTEGER, name TEXT, price REAL, note TEXT);
+INSERT INTO small VALUES (1, 'alpha', 1.5, NULL), (2, 'beta', 2.25, 'second');
+SQL
+  { echo; sed 's/^\[pgtest\]$/[vqbench_pg]/' "$tmp/pg/pgtest.ini"; } >> "$tmp/odbc.ini"
+  pg_ok=1
+fi
+
 port=$(free_port)
 url="http://127.0.0.1:$port/ZIDozeve"
 ZRM_LISTEN="127.0.0.1:$port" ZRM_DEBUG=0 "$bin/vqsrv" 2>"$tmp/vqsrv.err" &
 vq=$!; pids+=("$vq")
 wait_http "$url"
+if [ -n "$compare" ]; then
+  cport=$(free_port)
+  cmp_url="http://127.0.0.1:$cport/ZIDozeve"
+  ZRM_LISTEN="127.0.0.1:$cport" ZRM_DEBUG=0 "$compare" 2>"$tmp/compare.err" &
+  pids+=("$!")
+  wait_http "$cmp_url"
+fi
 
 wrk_rps() {  # script url
   wrk -t2 -c"$conns" -d"${secs}s" -s "$1" "$2" | awk '/^Requests\/sec:/ {print $2}'
 }
-direct_rps() {  # sql [names]
-  "$bin/odbc_direct" loop vqbench "$1" "$conns" "$secs" "$reuse" ${2:-} | awk '{print $2}'
+direct_rps() {  # dsn sql [names]
+  "$bin/odbc_direct" loop "$1" "$2" "$conns" "$secs" "$reuse" ${3:-} | awk '{print $2}'
 }
 # The served reference on a free port: sets ref_url and ref_pid.
-serve_ref() {  # sql [names]
+serve_ref() {  # dsn sql [names]
   local out="$tmp/serve.out" p=""
   : > "$out"
-  "$bin/odbc_direct" serve vqbench "$1" 0 "$serve_threads" ${2:-} $([ "$reuse" = fresh ] && echo fresh) \
+  "$bin/odbc_direct" serve "$1" "$2" 0 "$serve_threads" ${3:-} $([ "$reuse" = fresh ] && echo fresh) \
     >"$out" 2>>"$tmp/serve.err" &
   ref_pid=$!; pids+=("$ref_pid")
   for _ in $(seq 100); do
@@ -156,31 +187,41 @@ add_row() {  # scenario vq ref unit target-op target
 }
 
 small_sql="SELECT id, name, price, note FROM small"
-# Two interleaved rounds each (vqsrv, loop reference, served reference,
-# twice); best of two for every side.
-echo "== small query (${secs}s runs, $conns connections / threads)"
-serve_ref "$small_sql"
-a=0; b=0; c=0
-for _ in 1 2; do
-  a=$(max "$a" "$(wrk_rps "$root/bench/query.lua" "$url")")
-  b=$(max "$b" "$(direct_rps "$small_sql")")
-  c=$(max "$c" "$(wrk_rps "$root/bench/query.lua" "$ref_url")")
-done
-stop_ref
-add_row 'small "query"' "$a" "$b" req/s ">=" 0.8
-add_row 'small "query" vs HTTP-served reference' "$a" "$c" req/s ">=" "0.8 (same wrk)"
+# One small scenario: two interleaved rounds (vqsrv, the compared build,
+# loop reference, served reference, twice); best of two for every side.
+small() {  # label dsn wrk-script [names]
+  local label=$1 dsn=$2 script=$root/bench/$3 names=${4:-}
+  local a=0 b=0 c=0 d=0
+  serve_ref "$dsn" "$small_sql" $names
+  for _ in 1 2; do
+    a=$(max "$a" "$(BENCH_DSN=$dsn wrk_rps "$script" "$url")")
+    [ -n "$compare" ] && d=$(max "$d" "$(BENCH_DSN=$dsn wrk_rps "$script" "$cmp_url")")
+    b=$(max "$b" "$(direct_rps "$dsn" "$small_sql" $names)")
+    c=$(max "$c" "$(BENCH_DSN=$dsn wrk_rps "$script" "$ref_url")")
+  done
+  stop_ref
+  add_row "$label" "$a" "$b" req/s ">=" 0.8
+  add_row "$label vs HTTP-served reference" "$a" "$c" req/s ">=" "0.8 (same wrk)"
+  if [ -n "$compare" ]; then
+    add_row "$label, compared build" "$d" "$b" req/s ">=" "-"
+    add_row "$label, compared build vs HTTP-served reference" "$d" "$c" req/s ">=" "-"
+    add_row "$label: this build vs compared build" "$a" "$d" req/s ">=" 0.9
+  fi
+}
 
+echo "== small query (${secs}s runs, $conns connections / threads)"
+small 'small "query"' vqbench query.lua
 echo "== small querydbg"
-serve_ref "$small_sql" names
-a=0; b=0; c=0
-for _ in 1 2; do
-  a=$(max "$a" "$(wrk_rps "$root/bench/querydbg.lua" "$url")")
-  b=$(max "$b" "$(direct_rps "$small_sql" names)")
-  c=$(max "$c" "$(wrk_rps "$root/bench/querydbg.lua" "$ref_url")")
-done
-stop_ref
-add_row 'small "querydbg"' "$a" "$b" req/s ">=" 0.8
-add_row 'small "querydbg" vs HTTP-served reference' "$a" "$c" req/s ">=" "0.8 (same wrk)"
+small 'small "querydbg"' vqbench querydbg.lua
+
+echo "== small query and querydbg on PostgreSQL"
+if [ "$pg_ok" = 1 ]; then
+  small 'small "query", PostgreSQL' vqbench_pg query.lua
+  small 'small "querydbg", PostgreSQL' vqbench_pg querydbg.lua names
+else
+  echo "   PostgreSQL did not start: $(tail -1 "$tmp/pg.log")"
+  rows+=('small "query", PostgreSQL|skipped: no PostgreSQL server|-|-|>= 0.8|-')
+fi
 
 echo "== extr against nginx"
 if command -v nginx >/dev/null; then
@@ -366,7 +407,7 @@ date_text=$(date -u '+%Y-%m-%d %H:%M UTC')
 {
   echo "# vqsrv benchmark, $date_text"
   echo
-  echo "$(nproc) cores; wrk -t2 -c$conns, ${secs}s runs; loop reference: $conns threads, no HTTP; served reference: $serve_threads worker threads behind the same wrk; connection reuse: $reuse (VQ_ADO_POOL=$pool)."
+  echo "$(nproc) cores; wrk -t2 -c$conns, ${secs}s runs; loop reference: $conns threads, no HTTP; served reference: $serve_threads worker threads behind the same wrk; connection reuse: $reuse (VQ_ADO_POOL=$pool).${compare:+ Compared build: $compare.}"
   echo
   echo "| scenario | vqsrv | reference | ratio | target | holds |"
   echo "|---|---|---|---|---|---|"

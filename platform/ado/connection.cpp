@@ -86,7 +86,7 @@ HRESULT AdoConnection::Connect(const std::u16string& text) {
   if (text.size() > 32767) return adErrInvalidArgument;  // ODBC takes a 16-bit length
   ConnectionPool& pool = ConnectionPool::Process();
   if (pool.Enabled()) {
-    const SQLHDBC reused = pool.Take(text);
+    const SQLHDBC reused = pool.Take(text, &session_);
     if (reused != SQL_NULL_HDBC) {
       dbc_ = reused;
       pool_key_ = text;
@@ -105,6 +105,11 @@ HRESULT AdoConnection::Reconnect() {
   dbc_ = SQL_NULL_HDBC;
   SetDiagnostics({});
   return ConnectFresh(text);
+}
+
+LONG AdoConnection::BeforeStatement(const std::u16string& sql) {
+  session_.NoteStatement(sql);
+  return session_.HoldTimeout(dbc_, command_timeout_) ? -1 : command_timeout_;
 }
 
 void AdoConnection::StatementDone(const DiagList& records) {
@@ -130,6 +135,8 @@ HRESULT AdoConnection::ConnectFresh(const std::u16string& text) {
   pool_key_ = text;
   reused_unproven_ = false;
   broken_ = false;
+  // Read before any statement of a client runs; only the pool needs it.
+  session_ = ConnectionPool::Process().Enabled() ? SessionState::AtConnect(dbc) : SessionState();
   return S_OK;
 }
 
@@ -137,11 +144,12 @@ void AdoConnection::Disconnect() {
   if (dbc_ == SQL_NULL_HDBC) return;
   ConnectionPool& pool = ConnectionPool::Process();
   if (pool.Enabled() && !broken_) {
-    pool.Give(pool_key_, dbc_);
+    pool.Give(pool_key_, dbc_, std::move(session_));
   } else {
     ConnectionPool::Discard(dbc_);
   }
   dbc_ = SQL_NULL_HDBC;
+  session_ = SessionState();
   reused_unproven_ = false;
 }
 

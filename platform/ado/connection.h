@@ -9,6 +9,7 @@
 #include "platform/ado/ado_settings.h"
 #include "platform/ado/diagnostics.h"
 #include "platform/ado/dispatch_object.h"
+#include "platform/ado/session_reset.h"
 
 namespace zado {
 
@@ -42,6 +43,12 @@ class AdoConnection final : public DispatchObject<_Connection> {
   // Drops the ODBC connection (it is not pooled again) and opens a fresh one
   // from the same text, bypassing the pool.
   HRESULT Reconnect();
+  // Readies the connection for sql, about to run: notes it for the reset of
+  // the session before the connection serves another request, and puts the
+  // command time-out in the session where the driver keeps it there. The
+  // time limit the statement itself is to get (below 0: none, the session
+  // holds it).
+  LONG BeforeStatement(const std::u16string& sql);
   // Records how a statement ended: a connection failure (SQLSTATE 08xxx)
   // keeps the connection out of the pool.
   void StatementDone(const DiagList& records);
@@ -65,6 +72,7 @@ class AdoConnection final : public DispatchObject<_Connection> {
   std::u16string pool_key_;        // the text the open ODBC connection was made from
   bool reused_unproven_ = false;
   bool broken_ = false;            // a statement saw the connection fail
+  SessionState session_;           // what the pool needs to reset the session
   LONG command_timeout_ = DefaultCommandTimeout();
   SharedDiagList diagnostics_ = std::make_shared<const DiagList>();
 };

@@ -27,8 +27,8 @@ ConnectionPool& ConnectionPool::Process() {
   return *pool;
 }
 
-bool ConnectionPool::Reset(SQLHDBC dbc) {
-  if (ConnectionDead(dbc)) return false;
+bool ConnectionPool::Reset(SQLHDBC dbc, SessionState* session) {
+  if (!session->Resettable() || ConnectionDead(dbc)) return false;
   SQLUINTEGER autocommit = SQL_AUTOCOMMIT_ON;
   if (!SQL_SUCCEEDED(SQLGetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, &autocommit, sizeof autocommit, nullptr)))
     return false;
@@ -38,7 +38,7 @@ bool ConnectionPool::Reset(SQLHDBC dbc) {
                                           reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0)))
       return false;
   }
-  return !ConnectionDead(dbc);
+  return session->Reset(dbc) && !ConnectionDead(dbc);
 }
 
 void ConnectionPool::Discard(SQLHDBC dbc) {
@@ -60,10 +60,11 @@ void ConnectionPool::CollectExpired(Clock::time_point now, std::vector<SQLHDBC>*
   }
 }
 
-SQLHDBC ConnectionPool::Take(const std::u16string& key) {
+SQLHDBC ConnectionPool::Take(const std::u16string& key, SessionState* session) {
   if (!settings_.enabled) return SQL_NULL_HDBC;
   std::vector<SQLHDBC> drop;
   SQLHDBC found = SQL_NULL_HDBC;
+  SessionState found_session;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     CollectExpired(Clock::now(), &drop);
@@ -71,6 +72,7 @@ SQLHDBC ConnectionPool::Take(const std::u16string& key) {
     if (it != idle_.end()) {
       // The most recently used one is the likeliest still to be alive.
       found = it->second.back().dbc;
+      found_session = std::move(it->second.back().session);
       it->second.pop_back();
       --total_;
       if (it->second.empty()) idle_.erase(it);
@@ -79,14 +81,15 @@ SQLHDBC ConnectionPool::Take(const std::u16string& key) {
   for (SQLHDBC dbc : drop) Discard(dbc);
   if (found != SQL_NULL_HDBC && ConnectionDead(found)) {
     Discard(found);
-    return Take(key);
+    return Take(key, session);
   }
+  if (session) *session = std::move(found_session);
   return found;
 }
 
-void ConnectionPool::Give(const std::u16string& key, SQLHDBC dbc) {
+void ConnectionPool::Give(const std::u16string& key, SQLHDBC dbc, SessionState session) {
   if (dbc == SQL_NULL_HDBC) return;
-  if (!settings_.enabled || !Reset(dbc)) {
+  if (!settings_.enabled || !Reset(dbc, &session)) {
     Discard(dbc);
     return;
   }
@@ -100,7 +103,7 @@ void ConnectionPool::Give(const std::u16string& key, SQLHDBC dbc) {
       drop.push_back(dbc);
       if (list.empty()) idle_.erase(key);
     } else {
-      list.push_back({dbc, now});
+      list.push_back({dbc, now, std::move(session)});
       ++total_;
     }
   }

@@ -1,7 +1,9 @@
 // Idle ODBC connections kept for reuse, keyed by the full connection string
 // they were opened with. A connection handed back is reset first (an open
-// transaction rolled back, autocommit on) and dropped when the driver says
-// it is dead, when it has been idle too long, or when the pool is full.
+// transaction rolled back, autocommit on, its session returned to the state
+// of a new connection: see session_reset.h) and dropped when that fails,
+// when its driver has no known complete reset, when the driver says it is
+// dead, when it has been idle too long, or when the pool is full.
 // Safe to use from many threads; a taken connection belongs to the taker.
 #pragma once
 
@@ -16,6 +18,7 @@
 
 #include "platform/ado/ado_settings.h"
 #include "platform/ado/diagnostics.h"
+#include "platform/ado/session_reset.h"
 
 namespace zado {
 
@@ -34,20 +37,23 @@ class ConnectionPool {
   bool Enabled() const { return settings_.enabled; }
 
   // An idle connection opened with key that the driver does not know to be
-  // dead, or SQL_NULL_HDBC when there is none.
-  SQLHDBC Take(const std::u16string& key);
+  // dead, or SQL_NULL_HDBC when there is none. session (when given) gets
+  // the state that came back with it.
+  SQLHDBC Take(const std::u16string& key, SessionState* session = nullptr);
   // Hands back a connection opened with key (connected, no statement
-  // running). Kept when it resets cleanly and there is room; else closed.
-  void Give(const std::u16string& key, SQLHDBC dbc);
+  // running) with its session state. Kept when it resets cleanly and there
+  // is room; else closed.
+  void Give(const std::u16string& key, SQLHDBC dbc, SessionState session);
   // Closes every idle connection.
   void Clear();
 
   size_t IdleCount() const;
   size_t IdleCount(const std::u16string& key) const;
 
-  // Rolls back, turns autocommit on and checks the connection is alive.
-  // False when any of it fails: the connection is no good for reuse.
-  static bool Reset(SQLHDBC dbc);
+  // Rolls back, turns autocommit on, resets the session and checks the
+  // connection is alive. False when any of it fails: the connection is no
+  // good for reuse.
+  static bool Reset(SQLHDBC dbc, SessionState* session);
   // Disconnects and frees the handle.
   static void Discard(SQLHDBC dbc);
 
@@ -55,6 +61,7 @@ class ConnectionPool {
   struct Idle {
     SQLHDBC dbc;
     Clock::time_point since;
+    SessionState session;
   };
 
   // Moves the expired connections of every key into out (lock held).

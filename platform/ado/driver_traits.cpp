@@ -31,12 +31,34 @@ const Entry kTable[] = {
     // conversion broke every character beyond U+FFFF in statements (stored
     // as stray bytes) and in column names and error texts read back. The
     // driver speaks UTF-8 and passes narrow texts on untouched.
-    {"sqlite3odbc.so", {.max_rows_attribute = true, .values_keep_declared_types = false, .narrow_utf8 = true}},
+    // A session changes only through statements that say so, and most of
+    // it is cheap to check afterwards; checking all its pragmas costs about
+    // as much as a new connection (0.6 ms in SQLite alone), so a PRAGMA
+    // closes the connection instead.
+    {"sqlite3odbc.so",
+     {.max_rows_attribute = true,
+      .values_keep_declared_types = false,
+      .narrow_utf8 = true,
+      .session_reset = SessionReset::kWatchStatements}},
+    // PostgreSQL (both builds of the driver): any statement may change the
+    // session through a function (set_config, pg_advisory_lock, a view
+    // calling either), so every reuse discards it all: two round trips,
+    // DISCARD ALL and the settings made at connect. The time limit is kept
+    // in the session and restored with it: the driver sets
+    // statement_timeout for SQL_ATTR_QUERY_TIMEOUT only when the value
+    // differs from the last it sent, so after DISCARD ALL it would believe
+    // a limit the session no longer has.
+    {"psqlodbcw.so", {.session_reset = SessionReset::kDiscardAll, .statement_timeout_in_session = true}},
+    {"psqlodbca.so", {.session_reset = SessionReset::kDiscardAll, .statement_timeout_in_session = true}},
     // MariaDB Connector/ODBC: reading the rest of a cut bound value with
     // SQLGetData gives another row's value, an empty or shortened text, or
     // fails ("Ansi to Unicode conversion error"); SQLSetPos within a row
     // array does not move to the row asked for.
-    {"libmaodbc.so", {.reread_bound_values = false}},
+    // Not pooled: the server resets a session only on a protocol command
+    // the driver (3.1) never sends; SQL_ATTR_RESET_CONNECTION is accepted
+    // and changes nothing (temporary tables, @variables and SET SESSION
+    // values stay), and no statement does it.
+    {"libmaodbc.so", {.reread_bound_values = false, .session_reset = SessionReset::kNone}},
 };
 
 // "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so" -> "sqlite3odbc.so"

@@ -8,6 +8,20 @@
 
 namespace zado {
 
+// How a connection handed back to the pool is returned to the state of a new
+// connection before it serves another request (see session_reset.h).
+enum class SessionReset : unsigned char {
+  // No complete way is known: the connection is closed instead of pooled.
+  kNone,
+  // Session state can only change through statements that name it (PRAGMA,
+  // ATTACH, TEMP, BEGIN ...): statements are watched as they are run, and
+  // a connection whose statements did so is checked, rolled back or closed.
+  kWatchStatements,
+  // Any statement may change the session: every reuse discards all it
+  // holds (DISCARD ALL) and restores the settings it had when it was made.
+  kDiscardAll,
+};
+
 // What this layer does differently for one ODBC driver; every field's default is what ODBC promises.
 struct DriverTraits {
   // MaxRecords is also handed to the driver as SQL_ATTR_MAX_ROWS. Only for a
@@ -40,6 +54,17 @@ struct DriverTraits {
   // nothing. Where it is false, a text holding such characters is refused
   // rather than handed on broken.
   bool wide_beyond_bmp = true;
+  // How the session is reset for reuse; a driver outside the table is not
+  // pooled.
+  SessionReset session_reset = SessionReset::kNone;
+  // The statement time limit is kept in the session (PostgreSQL's
+  // statement_timeout: set when it changes, brought back by the reset)
+  // instead of SQL_ATTR_QUERY_TIMEOUT, which the driver carries out by a SET
+  // statement_timeout sent only when the value differs from the last it
+  // sent: a reset behind its back would leave it believing a limit the
+  // session no longer has. Only with SessionReset::kDiscardAll, whose reset
+  // takes back whatever a client set.
+  bool statement_timeout_in_session = false;
 };
 
 // The traits of the driver behind an open connection: looked up once per driver name

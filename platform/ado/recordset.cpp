@@ -104,7 +104,7 @@ HRESULT AdoRecordset::Open(VARIANT source, VARIANT active_connection, LONG curso
     rows->SetTextLimit(text_limit);
     const std::u16string sql(source.bstrVal, SysStringLen(source.bstrVal));
     StatementResult result =
-        RunStatement(connection->Handle(), sql, connection->CommandTimeout(), max_records_, rows.get());
+        RunStatement(connection->Handle(), sql, connection->BeforeStatement(sql), max_records_, rows.get());
     if (!result.ok && connection->ReusedUnproven() &&
         (HasConnectionFailure(result.diagnostics) || ConnectionDead(connection->Handle()))) {
       // A pooled connection died while it lay idle (the server restarted,
@@ -115,7 +115,7 @@ HRESULT AdoRecordset::Open(VARIANT source, VARIANT active_connection, LONG curso
       if (FAILED(reconnected)) return RsFail(reconnected);
       rows = std::make_unique<RowStore>();
       rows->SetTextLimit(text_limit);
-      result = RunStatement(connection->Handle(), sql, connection->CommandTimeout(), max_records_, rows.get());
+      result = RunStatement(connection->Handle(), sql, connection->BeforeStatement(sql), max_records_, rows.get());
     }
     connection->StatementDone(result.diagnostics);
     connection->SetDiagnostics(result.diagnostics);

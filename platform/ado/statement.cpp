@@ -43,8 +43,9 @@ StatementResult RunStatement(SQLHDBC dbc, const std::u16string& sql, LONG timeou
   // error; the statement runs either way. The row limit is kept below, by
   // fetching no more; only a driver known to gain from it and to leave the
   // statement alone is told it too.
-  SQLSetStmtAttrW(stmt.get(), SQL_ATTR_QUERY_TIMEOUT,
-                  reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout_seconds < 0 ? 0 : timeout_seconds)), 0);
+  if (timeout_seconds >= 0)
+    SQLSetStmtAttrW(stmt.get(), SQL_ATTR_QUERY_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout_seconds)), 0);
   if (max_records > 0 && DriverTraitsOf(dbc).max_rows_attribute)
     SQLSetStmtAttrW(stmt.get(), SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(max_records)), 0);
 

@@ -19,8 +19,9 @@ struct StatementResult {
   DiagList diagnostics;      // errors, and warnings of a successful run
 };
 
-// Executes sql with a time limit (seconds, 0 = none); when it yields a
-// result set, reads at most max_records rows (all when 0) into rows, and
+// Executes sql with a time limit (seconds, 0 = none, below 0 = the session
+// already holds it: the statement is given none of its own); when it yields
+// a result set, reads at most max_records rows (all when 0) into rows, and
 // stops early once the rows pass their text limit (too_large).
 StatementResult RunStatement(SQLHDBC dbc, const std::u16string& sql, LONG timeout_seconds,
                              LONG max_records, RowStore* rows);

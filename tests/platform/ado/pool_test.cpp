@@ -1,10 +1,12 @@
 // The connection pool on SQLite: reuse by connection string, bounds, idle
-// expiry, the reset of a handed-back connection, and settings parsing.
+// expiry, the reset of a handed-back connection and of its session, and
+// settings parsing.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/ado/connection_pool.h"
 #include "platform/ado/odbc_environment.h"
@@ -16,6 +18,7 @@ namespace {
 
 using zado::ConnectionPool;
 using zado::PoolSettings;
+using zado::SessionState;
 
 std::u16string PoolDsn() {
   static const std::string dsn = vqtest::AddSqliteDsn("vq_pool", "CREATE TABLE t(x integer);");
@@ -32,6 +35,11 @@ SQLHDBC RawConnect(const std::u16string& text) {
                                               static_cast<SQLSMALLINT>(in.size()), nullptr, 0, &out_length,
                                               SQL_DRIVER_NOPROMPT)));
   return dbc;
+}
+
+// Hands a connection back with the session state it had when it was made.
+void GiveBack(ConnectionPool& pool, const std::u16string& key, SQLHDBC dbc) {
+  pool.Give(key, dbc, SessionState::AtConnect(dbc));
 }
 
 bool Exec(SQLHDBC dbc, const char16_t* sql) {
@@ -65,7 +73,7 @@ TEST(ConnectionPool, ReusesByConnectionStringWithinBounds) {
   EXPECT_TRUE(pool.Take(key) == SQL_NULL_HDBC);
 
   SQLHDBC a = RawConnect(key);
-  pool.Give(key, a);
+  GiveBack(pool, key, a);
   EXPECT_EQ(pool.IdleCount(key), 1u);
   EXPECT_TRUE(pool.Take(other) == SQL_NULL_HDBC) << "another text is another key";
   SQLHDBC again = pool.Take(key);
@@ -74,12 +82,12 @@ TEST(ConnectionPool, ReusesByConnectionStringWithinBounds) {
   EXPECT_EQ(pool.IdleCount(), 0u);
 
   // Per key at most two; in all at most three.
-  pool.Give(key, again);
-  pool.Give(key, RawConnect(key));
-  pool.Give(key, RawConnect(key));
+  GiveBack(pool, key, again);
+  GiveBack(pool, key, RawConnect(key));
+  GiveBack(pool, key, RawConnect(key));
   EXPECT_EQ(pool.IdleCount(key), 2u);
-  pool.Give(other, RawConnect(other));
-  pool.Give(other, RawConnect(other));
+  GiveBack(pool, other, RawConnect(other));
+  GiveBack(pool, other, RawConnect(other));
   EXPECT_EQ(pool.IdleCount(other), 1u);
   EXPECT_EQ(pool.IdleCount(), 3u);
   pool.Clear();
@@ -92,7 +100,7 @@ TEST(ConnectionPool, IdleConnectionsExpireAndAPoolOffKeepsNothing) {
   PoolSettings s;
   s.idle_timeout = std::chrono::milliseconds(50);
   ConnectionPool pool(s);
-  pool.Give(key, RawConnect(key));
+  GiveBack(pool, key, RawConnect(key));
   EXPECT_EQ(pool.IdleCount(), 1u);
   std::this_thread::sleep_for(std::chrono::milliseconds(120));
   EXPECT_TRUE(pool.Take(key) == SQL_NULL_HDBC);
@@ -100,7 +108,7 @@ TEST(ConnectionPool, IdleConnectionsExpireAndAPoolOffKeepsNothing) {
 
   s.enabled = false;
   ConnectionPool off(s);
-  off.Give(key, RawConnect(key));
+  GiveBack(off, key, RawConnect(key));
   EXPECT_EQ(off.IdleCount(), 0u);
   EXPECT_TRUE(off.Take(key) == SQL_NULL_HDBC);
 }
@@ -113,7 +121,7 @@ TEST(ConnectionPool, HandedBackConnectionIsRolledBackWithAutocommitOn) {
                                                reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)));
   ASSERT_TRUE(Exec(dbc, u"INSERT INTO t VALUES (42)"));
   EXPECT_EQ(CountRows(dbc), 1);
-  pool.Give(key, dbc);
+  GiveBack(pool, key, dbc);
 
   SQLHDBC reused = pool.Take(key);
   ASSERT_EQ(reused, dbc);
@@ -159,6 +167,103 @@ TEST(ConnectionPool, ConnectionObjectsReuseAndStartWithEmptyErrors) {
   EXPECT_EQ(OpenRecordset(rs.get(), "SELECT * FROM no_such_table", U8(key)), E_FAIL);
   EXPECT_NE(TakeErrorInfo().find("no_such_table"), std::string::npos);
   pool.Clear();
+}
+
+TEST(SessionState, SqliteStatementsAreWatchedByTheirWords) {
+  struct Case {
+    const char16_t* sql;
+    unsigned changes;
+  };
+  const Case cases[] = {
+      {u"SELECT id, name FROM small WHERE x = 1", 0},
+      // Words that only contain a watched one change nothing.
+      {u"SELECT temperature, attempts, begins FROM sqlite_temp_master, pragma_table_info('t')", 0},
+      {u"SELECT temp_x, x_temp, $temp, temp1, \u00e9temp FROM t", 0},
+      {u"CREATE TEMP TABLE t(x)", SessionState::kTemporary},
+      {u"create temporary view v as select 1", SessionState::kTemporary},
+      {u"CREATE TABLE \"temp\".t(x)", SessionState::kTemporary},
+      {u"CREATE TABLE [TEMP].t(x); CREATE INDEX `Temp`.i ON t(x)", SessionState::kTemporary},
+      {u"Begin Immediate", SessionState::kTransaction},
+      {u"SAVEPOINT sp", SessionState::kTransaction},
+      {u"ATTACH DATABASE 'f.db' AS f", SessionState::kAttached},
+      {u"detach f", SessionState::kAttached},
+      {u"PRAGMA foreign_keys = ON", SessionState::kUnchecked},
+      {u"SELECT load_extension('x')", SessionState::kUnchecked},
+      // Wherever the word stands, a literal and a comment included.
+      {u"SELECT 'pragma'", SessionState::kUnchecked},
+      {u"SELECT 1 -- begin\n", SessionState::kTransaction},
+      {u"SELECT 1;ATTACH ':memory:' AS m;CREATE TEMP VIEW v AS SELECT 1",
+       SessionState::kAttached | SessionState::kTemporary},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(SessionState::WatchedChanges(c.sql), c.changes) << U8(std::u16string(c.sql));
+}
+
+// Runs sql on dbc after noting it in session, as the data objects do.
+bool RunNoted(SQLHDBC dbc, SessionState& session, const char16_t* sql) {
+  session.NoteStatement(sql);
+  return Exec(dbc, sql);
+}
+
+TEST(ConnectionPool, SqliteConnectionIsKeptOnlyWhenItsSessionIsAsNew) {
+  const std::u16string key = PoolDsn();
+  ConnectionPool pool(PoolSettings{});
+  // Each sequence of statements, and whether the connection stays pooled.
+  struct Case {
+    std::vector<const char16_t*> statements;
+    bool kept;
+  };
+  const Case cases[] = {
+      {{u"SELECT count(*) FROM t"}, true},
+      {{u"CREATE TEMP TABLE tt(x)"}, false},
+      {{u"CREATE TEMP TABLE tt(x)", u"DROP TABLE temp.tt"}, true},
+      {{u"ATTACH DATABASE ':memory:' AS m"}, false},
+      {{u"ATTACH DATABASE ':memory:' AS m", u"DETACH m"}, true},
+      {{u"PRAGMA foreign_keys"}, false},
+      {{u"SELECT 'temp', 'begin', 'attach'"}, true},
+      {{u"BEGIN", u"COMMIT"}, true},
+  };
+  for (const Case& c : cases) {
+    SQLHDBC dbc = RawConnect(key);
+    SessionState session = SessionState::AtConnect(dbc);
+    ASSERT_TRUE(session.Resettable());
+    for (const char16_t* sql : c.statements) ASSERT_TRUE(RunNoted(dbc, session, sql)) << U8(std::u16string(sql));
+    pool.Give(key, dbc, std::move(session));
+    EXPECT_EQ(pool.IdleCount(key), c.kept ? 1u : 0u) << U8(std::u16string(c.statements.front()));
+    pool.Clear();
+  }
+}
+
+TEST(ConnectionPool, SqliteTransactionLeftOpenIsRolledBack) {
+  const std::u16string key = PoolDsn();
+  ConnectionPool pool(PoolSettings{});
+  for (const char16_t* begin : {u"BEGIN", u"SAVEPOINT sp"}) {
+    SQLHDBC dbc = RawConnect(key);
+    SessionState session = SessionState::AtConnect(dbc);
+    ASSERT_TRUE(RunNoted(dbc, session, begin));
+    ASSERT_TRUE(RunNoted(dbc, session, u"INSERT INTO t VALUES (42)"));
+    pool.Give(key, dbc, std::move(session));
+
+    SessionState again;
+    SQLHDBC reused = pool.Take(key, &again);
+    ASSERT_EQ(reused, dbc) << U8(std::u16string(begin));
+    EXPECT_EQ(CountRows(reused), 0) << "the transaction was rolled back";
+    // A transaction can begin again, so none is open.
+    EXPECT_TRUE(RunNoted(reused, again, u"BEGIN"));
+    EXPECT_TRUE(RunNoted(reused, again, u"ROLLBACK"));
+    pool.Give(key, reused, std::move(again));
+    EXPECT_EQ(pool.IdleCount(key), 1u);
+    pool.Clear();
+  }
+}
+
+TEST(ConnectionPool, ConnectionOfADriverWithoutAResetIsNotKept) {
+  const std::u16string key = PoolDsn();
+  ConnectionPool pool(PoolSettings{});
+  SessionState none;
+  EXPECT_FALSE(none.Resettable());
+  pool.Give(key, RawConnect(key), std::move(none));
+  EXPECT_EQ(pool.IdleCount(), 0u);
 }
 
 TEST(AdoSettings, WholeNumbersInRangeOnly) {

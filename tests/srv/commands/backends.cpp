@@ -69,6 +69,10 @@ ClientLines SqliteBackend::Client(const std::string& sql, bool header) {
              sql);
 }
 
+ClientLines SqliteBackend::ClientOn(const std::string& database, const std::string& sql) {
+  return Run("sqlite3 -bail -list -separator '|' " + Quote(database), sql);
+}
+
 std::string PgBackend::OdbcIni(std::string& dsn, std::string& why_not) {
   dsn = "pgtest";
   return PgOdbcIni(why_not);

@@ -27,6 +27,8 @@ struct SqliteBackend {
   // in why_not when the database is not there.
   static std::string OdbcIni(std::string& dsn, std::string& why_not);
   static ClientLines Client(const std::string& sql, bool header = false);  // sqlite3
+  // sqlite3 on another database file.
+  static ClientLines ClientOn(const std::string& database, const std::string& sql);
 };
 
 struct PgBackend {
