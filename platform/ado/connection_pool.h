@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ado/ado_settings.h"
@@ -44,6 +45,8 @@ class ConnectionPool {
 
   size_t IdleCount() const;
   size_t IdleCount(const std::u16string& key) const;
+  // The number of idle connections of each key that has any.
+  std::vector<std::pair<std::u16string, size_t>> IdleByKey() const;
 
   // Rolls back, turns autocommit on and checks the connection is alive.
   // False when any of it fails: the connection is no good for reuse.

@@ -8,6 +8,7 @@
 #include "platform/ado/failure.h"
 #include "platform/ado/fields.h"
 #include "platform/ado/statement.h"
+#include "platform/ado/statement_cancel.h"
 
 namespace zado {
 namespace {
@@ -101,7 +102,7 @@ HRESULT AdoRecordset::Open(VARIANT source, VARIANT active_connection, LONG curso
     const std::u16string sql(source.bstrVal, SysStringLen(source.bstrVal));
     StatementResult result =
         RunStatement(connection->Handle(), sql, connection->CommandTimeout(), max_records_, rows.get());
-    if (!result.ok && connection->ReusedUnproven() &&
+    if (!result.ok && !StatementsCancelled() && connection->ReusedUnproven() &&
         (HasConnectionFailure(result.diagnostics) || ConnectionDead(connection->Handle()))) {
       // A pooled connection died while it lay idle (the server restarted,
       // a network cut): the statement never ran, so run it once more on a
@@ -114,6 +115,12 @@ HRESULT AdoRecordset::Open(VARIANT source, VARIANT active_connection, LONG curso
     }
     connection->StatementDone(result.diagnostics);
     connection->SetDiagnostics(result.diagnostics);
+    if (StatementsCancelled()) {
+      // Whatever the statement gave, nobody wants it.
+      connection->StatementCancelled();
+      if (owns_connection_) connection->Close();
+      return RsFail(adErrOperationCancelled);
+    }
     if (result.out_of_memory) return RsFail(E_OUTOFMEMORY);
     if (!result.ok) return DriverFail(IID_Recordset15, kRecordsetSource, result.diagnostics);
     if (!result.has_result_set) {
