@@ -19,10 +19,12 @@ ZRM_HangupWatch::ZRM_HangupWatch(boost::asio::io_context& control) {
 }
 
 void ZRM_HangupWatch::Start() {
+  stopped_ = false;
   if (ready_ && !waiting_) Wait();
 }
 
 void ZRM_HangupWatch::Stop() {
+  stopped_ = true;
   if (!ready_) return;
   boost::system::error_code ec;
   ready_->cancel(ec);
@@ -32,7 +34,9 @@ void ZRM_HangupWatch::Wait() {
   waiting_ = true;
   ready_->async_wait(boost::asio::posix::stream_descriptor::wait_read, [this](boost::system::error_code ec) {
     waiting_ = false;
-    if (!ec) OnReady();
+    // A wait that ended just before Stop still comes, with success; waiting
+    // again would keep the loop from ever ending.
+    if (!ec && !stopped_) OnReady();
   });
 }
 

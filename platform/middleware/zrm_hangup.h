@@ -41,6 +41,7 @@ class ZRM_HangupWatch {
   int epoll_ = -1;  // owned by ready_; -1 when there is none
   std::optional<boost::asio::posix::stream_descriptor> ready_;
   bool waiting_ = false;
+  bool stopped_ = false;
 
   std::mutex mutex_;
   std::unordered_map<uint64_t, std::shared_ptr<ZRM_RequestCancel>> watched_;

@@ -257,7 +257,9 @@ void ZRM_Host::ArmSweep() {
   tick = std::clamp<uint32_t>(tick, 10, 250);
   sweep_timer_.expires_after(std::chrono::milliseconds(tick));
   sweep_timer_.async_wait([this](boost::system::error_code ec) {
-    if (ec) return;
+    // A tick already due when Finish cancelled the timer still comes, with
+    // success: arming again would keep the loop from ever ending.
+    if (ec || finished_) return;
     const int64_t now = ZRM_NowNs();
     ForEachSession([now](const std::shared_ptr<ZRM_Session>& s) {
       if (s->Overdue(now)) asio::post(s->Executor(), [s] { s->Expire(); });
