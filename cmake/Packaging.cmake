@@ -5,7 +5,8 @@
 #
 # Layout under the prefix: bin/vqsrv (and bin/vqcall when the client is
 # built), lib/systemd/system/vqsrv.service and vqsrv@.service, samples in
-# share/vqsrv/, the README in share/doc/vqsrv/.
+# share/vqsrv/, the README in share/doc/vqsrv/. The package adds
+# /etc/logrotate.d/vqsrv (a conffile).
 
 include(GNUInstallDirs)
 
@@ -45,6 +46,7 @@ install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/InstallUnits.cmake)
 install(FILES ${VQ_CONTRIB_DIR}/odbc.ini DESTINATION ${VQ_SHARE_DIR} RENAME odbc.ini.sample)
 install(FILES ${VQ_CONTRIB_DIR}/vqsrv.env DESTINATION ${VQ_SHARE_DIR} RENAME vqsrv.env.sample)
 install(FILES ${VQ_CONTRIB_DIR}/haproxy.cfg DESTINATION ${VQ_SHARE_DIR} RENAME haproxy.cfg.sample)
+install(FILES ${VQ_CONTRIB_DIR}/vqsrv.logrotate DESTINATION ${VQ_SHARE_DIR} RENAME logrotate.sample)
 if(EXISTS ${PROJECT_SOURCE_DIR}/data/demo.sql)
   install(FILES ${PROJECT_SOURCE_DIR}/data/demo.sql DESTINATION ${VQ_SHARE_DIR})
 endif()
@@ -79,7 +81,12 @@ set(CPACK_DEBIAN_PACKAGE_SUGGESTS "haproxy, odbc-postgresql, libsqliteodbc, odbc
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${VQ_CONTRIB_DIR}/deb/postinst
     ${VQ_CONTRIB_DIR}/deb/prerm
-    ${VQ_CONTRIB_DIR}/deb/postrm)
+    ${VQ_CONTRIB_DIR}/deb/postrm
+    ${VQ_CONTRIB_DIR}/deb/conffiles)
+# /etc/logrotate.d/vqsrv comes with the package only: a plain install keeps
+# to its prefix (share/vqsrv/logrotate.sample).
+set(CPACK_INSTALL_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageConffiles.cmake)
+set(CPACK_VQ_CONTRIB_DIR ${VQ_CONTRIB_DIR})
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

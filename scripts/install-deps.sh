@@ -10,7 +10,9 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev
   postgresql mariadb-server odbc-mariadb curl wrk nginx time
   haproxy dpkg-dev
+  logrotate
   clang libclang-rt-14-dev llvm
+  chromium chromium-driver python3-selenium
 )
 
 missing=()

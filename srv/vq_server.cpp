@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "platform/com/com.h"
+#include "srv/console/console.h"
 #include "srv/dsn_policy.h"
 #include "srv/vq_cancel.h"
 #include "srv/vq_metrics.h"
@@ -28,9 +29,10 @@ class ComCallScope {
 VQ_TServer::VQ_TServer() {
   // Read before the port is bound: a bad VQ_DSNS or VQ_DSN_ATTRIBUTES stops
   // start-up with ZR_EException naming the variable.
-  VQ_DsnPolicy();
+  const VQ_TDsnPolicy& policy = VQ_DsnPolicy();
   VQ_RegisterMetrics();
   Bind(ZR_TString("ZIDozeve", 0xFFFFFFFF), 1, 0, false);
+  VQ_PublishConsole(*this, policy);
 }
 
 VQ_TServer::~VQ_TServer() = default;

@@ -108,12 +108,32 @@ HRESULT FormatDate(DATE value, std::string* out) {
   CivilFromDays(day - 25569, &year, &month, &mday);  // 1899-12-30 is day -25569
   if (year < 100 || year > 9999) return DISP_E_OVERFLOW;
   char buf[64];
-  int n = std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u", year, month, mday);
-  if (seconds != 0) {
-    std::snprintf(buf + n, sizeof buf - n, " %02lld:%02lld:%02lld", seconds / 3600,
-                  seconds / 60 % 60, seconds % 60);
+  const long long hh = seconds / 3600, mm = seconds / 60 % 60, ss = seconds % 60;
+  if (day == 0) {
+    // A time of day carries the zero day as its date: show the time alone,
+    // midnight included.
+    std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", hh, mm, ss);
+  } else {
+    const int n = std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u", year, month, mday);
+    if (seconds != 0) std::snprintf(buf + n, sizeof buf - n, " %02lld:%02lld:%02lld", hh, mm, ss);
   }
   *out = buf;
+  return S_OK;
+}
+
+HRESULT FormatBytes(const SAFEARRAY* array, BSTR* out) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  const uint64_t count = array == nullptr ? 0 : array->cElements;
+  // Two characters per byte must fit a BSTR's 32-bit length.
+  if (count > UINT32_MAX / 4) return E_OUTOFMEMORY;
+  BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(count * 2));
+  if (text == nullptr) return E_OUTOFMEMORY;
+  const auto* bytes = count == 0 ? nullptr : static_cast<const unsigned char*>(array->pvData);
+  for (uint64_t k = 0; k < count; ++k) {
+    text[2 * k] = static_cast<OLECHAR>(kDigits[bytes[k] >> 4]);
+    text[2 * k + 1] = static_cast<OLECHAR>(kDigits[bytes[k] & 0x0F]);
+  }
+  *out = text;
   return S_OK;
 }
 

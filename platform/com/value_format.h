@@ -14,8 +14,13 @@ std::string FormatCurrency(LONGLONG cy);  // cy / 10000, trailing zeros dropped
 // Exact decimal text, trailing fractional zeros dropped. E_INVALIDARG when
 // the scale is above 28.
 HRESULT FormatDecimal(const DECIMAL& value, std::string* out);
-// "YYYY-MM-DD HH:MM:SS", or "YYYY-MM-DD" at midnight, rounded to the
-// second. DISP_E_OVERFLOW outside the years 100 to 9999 (or not a number).
+// "YYYY-MM-DD HH:MM:SS", rounded to the second: "YYYY-MM-DD" at midnight,
+// "HH:MM:SS" on the zero day 1899-12-30 (where every time of day lands).
+// DISP_E_OVERFLOW outside the years 100 to 9999 (or not a number).
 HRESULT FormatDate(DATE value, std::string* out);
+// A byte vector as two uppercase hex digits per byte, written straight into
+// a new BSTR (a large binary value is not copied through a narrow text). A
+// null array is the empty text. E_OUTOFMEMORY when the text is too long.
+HRESULT FormatBytes(const SAFEARRAY* array, BSTR* out);
 
 }  // namespace zcom

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/com/value_format.h"
 #include "platform/com/variant_numbers.h"
 
 namespace {
@@ -34,6 +35,14 @@ HRESULT ToInteger(const VARIANT& src, __int128 lo, __int128 hi, __int128* out) {
 }
 
 HRESULT ToText(const VARIANT& src, VARIANT* out) {
+  if (src.vt == (VT_ARRAY | VT_UI1)) {
+    BSTR hex = nullptr;
+    const HRESULT hr = zcom::FormatBytes(src.parray, &hex);
+    if (FAILED(hr)) return hr;
+    out->vt = VT_BSTR;
+    out->bstrVal = hex;
+    return S_OK;
+  }
   std::string text;
   HRESULT hr = ReadText(src, &text);
   if (FAILED(hr)) return hr;

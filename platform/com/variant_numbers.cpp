@@ -182,7 +182,7 @@ HRESULT ReadText(const VARIANT& src, std::string* out) {
     case VT_DECIMAL: return FormatDecimal(src.decVal, out);
     case VT_DATE: return FormatDate(src.date, out);
     default:
-      // VT_NULL, VT_ERROR, objects and byte arrays have no text form.
+      // VT_NULL, VT_ERROR and objects have no text form.
       return DISP_E_TYPEMISMATCH;
   }
 }

@@ -12,7 +12,8 @@ namespace zcom {
 HRESULT ReadInteger(const VARIANT& src, __int128* out);
 HRESULT ReadDouble(const VARIANT& src, double* out);
 HRESULT ReadBool(const VARIANT& src, bool* out);
-// Text form of any value except VT_BSTR (which the caller copies as is).
+// Text form of any value except VT_BSTR (which the caller copies as is)
+// and byte arrays (FormatBytes).
 HRESULT ReadText(const VARIANT& src, std::string* out);
 
 }  // namespace zcom

@@ -22,6 +22,7 @@ struct ZRM_Config {
   uint32_t max_header = 16384;            // request line and header bytes; past it: 431
   uint32_t drain_timeout_ms = 10000;      // running requests answered within this after a stop
   bool metrics_public = false;            // /metrics and /readyz without the token
+  bool pages = true;                      // ZRM_CONSOLE: serve the pages servers publish
 };
 
 // Looks a variable up; null when it is not set.

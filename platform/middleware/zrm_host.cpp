@@ -5,6 +5,8 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/asio/write.hpp>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -77,6 +79,10 @@ struct Refusal : std::enable_shared_from_this<Refusal> {
   }
 };
 
+// Outside the event loop nothing reopens the trace; a SIGUSR1 from a log
+// rotation that comes then must not end the process (its default action).
+void IgnoreTraceSignal() { std::signal(SIGUSR1, SIG_IGN); }
+
 }  // namespace
 
 int64_t ZRM_NowNs() {
@@ -108,12 +114,14 @@ void ZRM_Host::Detach(const std::string& name) {
   if (it == routes_.end()) return;
   Route& route = *it->second;
   route.closing = true;
+  pages_.RemoveOwner(route.server);
   routes_cv_.wait(lock, [&] { return route.running.load() == 0; });
   routes_.erase(it);
 }
 
 ZRM_Host::ZRM_Host(const ZRM_Config& config, const std::string& first_name)
     : config_(config), io_(static_cast<int>(config.threads)) {
+  IgnoreTraceSignal();
   const std::string where = AddressText(config.listen_host, config.listen_port);
   auto fail = [&](const std::string& reason) {
     throw ZR_EException("cannot bind service \"" + first_name + "\" to " + where + ": " +
@@ -257,8 +265,8 @@ void ZRM_Host::ArmSweep() {
   tick = std::clamp<uint32_t>(tick, 10, 250);
   sweep_timer_.expires_after(std::chrono::milliseconds(tick));
   sweep_timer_.async_wait([this](boost::system::error_code ec) {
-    // A tick already due when Finish cancelled the timer still comes, with
-    // success: arming again would keep the loop from ever ending.
+    // A tick already due when Finish cancelled the timer still comes, without
+    // an error: arming again then would keep the loop from ever returning.
     if (ec || finished_) return;
     const int64_t now = ZRM_NowNs();
     ForEachSession([now](const std::shared_ptr<ZRM_Session>& s) {
@@ -268,9 +276,18 @@ void ZRM_Host::ArmSweep() {
   });
 }
 
+// SIGUSR1 reopens the trace file (after a rotation) and the loop goes on,
+// also while draining. SIGINT, SIGTERM and SIGHUP (a closed terminal, an
+// operator's habit) go to the server's HandleEvent and then start the drain;
+// during the drain they change nothing.
 void ZRM_Host::WaitSignal() {
   signals_->async_wait([this](boost::system::error_code ec, int signo) {
-    if (ec || Draining()) return;
+    if (ec || finished_) return;  // as for the sweep: no waiting past Finish
+    if (signo == SIGUSR1) {
+      ReopenTrace();
+      return WaitSignal();
+    }
+    if (Draining()) return WaitSignal();
     bool consumed, may_exit;
     {
       std::lock_guard<std::mutex> lock(hooks_mutex_);
@@ -282,6 +299,32 @@ void ZRM_Host::WaitSignal() {
   });
 }
 
+// Says what a SIGUSR1 did: in the trace (at level 1 and up, so a trace that
+// is off stays empty) and, for a failure, on standard error as well.
+void ZRM_Host::ReopenTrace() {
+  std::string reason;
+  const ZRM_TraceReopenResult result = ZRM_TraceReopen(reason);
+  const bool note = config_.debug >= 1;
+  switch (result) {
+    case ZRM_TraceReopenResult::kReopened:
+      if (note) ZRM_TraceRecord(1, 0, "SIGUSR1: trace file reopened");
+      break;
+    case ZRM_TraceReopenResult::kStandardError:
+      if (note) ZRM_TraceRecord(1, 0, "SIGUSR1: the trace goes to standard error; nothing to reopen");
+      break;
+    case ZRM_TraceReopenResult::kFailed: {
+      const std::string text =
+          "SIGUSR1: cannot reopen the trace file " + reason + "; writing on to the old file";
+      const std::string line = "vqsrv: " + text + "\n";
+      if (::write(STDERR_FILENO, line.data(), line.size()) < 0) {
+        // Standard error is gone as well: nowhere left to say it.
+      }
+      if (note) ZRM_TraceRecord(1, 0, text);
+      break;
+    }
+  }
+}
+
 void ZRM_Host::BeginDrain() {
   if (Draining()) return;
   draining_ = true;
@@ -290,7 +333,6 @@ void ZRM_Host::BeginDrain() {
   acceptor_.cancel(ec);
   idle_timer_.cancel();
   retry_timer_.cancel();
-  if (signals_) signals_->cancel(ec);
   ForEachSession([](const std::shared_ptr<ZRM_Session>& s) {
     asio::post(s->Executor(), [s] { s->Drain(); });
   });
@@ -321,6 +363,8 @@ void ZRM_Host::Finish() {
   drain_timer_.cancel();
   sweep_timer_.cancel();
   hangups_.Stop();
+  boost::system::error_code ec;
+  if (signals_) signals_->cancel(ec);
   work_.reset();  // workers end once their handlers have
   if (forced_) io_.stop();
 }
@@ -369,7 +413,8 @@ void ZRM_Host::Run(const ZRM_LoopHooks& hooks, int idle_timeout_ms) {
     }).detach();
   }
 
-  signals_.emplace(control_, SIGINT, SIGTERM);
+  signals_.emplace(control_, SIGINT, SIGTERM, SIGHUP);
+  signals_->add(SIGUSR1);
   WaitSignal();
   StartAccept();
   ArmIdleTimer();
@@ -379,6 +424,7 @@ void ZRM_Host::Run(const ZRM_LoopHooks& hooks, int idle_timeout_ms) {
   control_.run();  // returns once the drain has finished or was cut short
 
   signals_.reset();
+  IgnoreTraceSignal();
   bool all_done;
   {
     // After a forced drain, requests told to give up get a second to

@@ -16,6 +16,7 @@ namespace {
 
 std::mutex g_trace_mutex;
 int g_trace_fd = STDERR_FILENO;
+std::string g_trace_path;  // empty: standard error; under g_trace_mutex
 thread_local uint64_t t_request_number = 0;
 
 // Writes all of it; a short write (signal, pipe) continues where it stopped.
@@ -51,18 +52,51 @@ size_t FormatTime(int64_t epoch_ms, char* out) {
   return n + 5;
 }
 
+// Appending, so records of another process writing the same file are not
+// overwritten; created with 0644 less the umask.
+int OpenTraceFile(const std::string& path) {
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+}
+
+// Makes fd the trace's file and closes the one before it, outside the lock
+// (closing may take a while on some file systems).
+void Switch(int fd, const std::string& path) {
+  int old;
+  {
+    std::lock_guard<std::mutex> lock(g_trace_mutex);
+    old = g_trace_fd;
+    g_trace_fd = fd;
+    g_trace_path = path;
+  }
+  if (old != STDERR_FILENO) ::close(old);
+}
+
 }  // namespace
 
 void ZRM_TraceOpen(const std::string& path) {
   int fd = STDERR_FILENO;
   if (!path.empty()) {
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    fd = OpenTraceFile(path);
     if (fd < 0)
       throw ZR_EException("ZRM_TRACE: cannot open \"" + path + "\": " + std::strerror(errno));
   }
-  std::lock_guard<std::mutex> lock(g_trace_mutex);
-  if (g_trace_fd != STDERR_FILENO) ::close(g_trace_fd);
-  g_trace_fd = fd;
+  Switch(fd, path);
+}
+
+ZRM_TraceReopenResult ZRM_TraceReopen(std::string& reason) {
+  std::string path;
+  {
+    std::lock_guard<std::mutex> lock(g_trace_mutex);
+    path = g_trace_path;
+  }
+  if (path.empty()) return ZRM_TraceReopenResult::kStandardError;
+  const int fd = OpenTraceFile(path);
+  if (fd < 0) {
+    reason = "\"" + path + "\": " + std::strerror(errno);
+    return ZRM_TraceReopenResult::kFailed;
+  }
+  Switch(fd, path);
+  return ZRM_TraceReopenResult::kReopened;
 }
 
 void ZRM_TraceWrite(std::string_view record) {

@@ -11,6 +11,20 @@
 // opened.
 void ZRM_TraceOpen(const std::string& path);
 
+// What ZRM_TraceReopen did.
+enum class ZRM_TraceReopenResult {
+  kReopened,       // later records go to the file now at the path
+  kStandardError,  // the trace goes to standard error: nothing to reopen
+  kFailed,         // the path cannot be opened; records go on to the old file
+};
+
+// Opens the trace file's path again (as ZRM_TraceOpen does) and switches to
+// it between two records, so a record is never split or lost across the old
+// and the new file. The open happens outside the lock writers take, so they
+// wait only for the switch itself. On kFailed, reason is the quoted path
+// and the system's reason.
+ZRM_TraceReopenResult ZRM_TraceReopen(std::string& reason);
+
 // Writes one finished record as it is, in a single write under a lock, so
 // records of concurrent requests never interleave.
 void ZRM_TraceWrite(std::string_view record);

@@ -39,7 +39,10 @@ done
 if [ -x "$build/bin/vqcall" ]; then
   check "package holds ./usr/bin/vqcall" grep -qx ./usr/bin/vqcall "$VQ_TMP/contents"
 fi
-check "nothing outside /usr" bash -c '! grep -v "^\./usr\(/\|$\)" "$1" | grep -qvx "\./"' _ "$VQ_TMP/contents"
+check "package holds ./etc/logrotate.d/vqsrv" grep -qx ./etc/logrotate.d/vqsrv "$VQ_TMP/contents"
+check "nothing outside /usr but the log rotation" \
+  bash -c '! grep -v "^\./usr\(/\|$\)" "$1" | grep -vx "\./\|\./etc/\|\./etc/logrotate\.d/\|\./etc/logrotate\.d/vqsrv" | grep -q .' \
+  _ "$VQ_TMP/contents"
 
 ctl="$VQ_TMP/control"
 dpkg-deb -e "$deb" "$ctl"
@@ -52,10 +55,19 @@ check "postinst only adds the user when missing" grep -q 'getent passwd vqsrv' "
 for s in postinst prerm postrm; do
   check "$s is valid sh" sh -n "$ctl/$s"
 done
+# dpkg keeps an operator's edits of a conffile on upgrade and asks on a
+# changed one; the files under /etc are exactly the conffiles.
+check "conffiles lists /etc/logrotate.d/vqsrv" grep -qx /etc/logrotate.d/vqsrv "$ctl/conffiles"
+check "conffiles are the package's files under /etc" \
+  test "$(sort "$ctl/conffiles")" = "$(grep '^\./etc/.*[^/]$' "$VQ_TMP/contents" | sed 's/^\.//' | sort)"
 
 # The binary from the package, started from the extracted tree.
 x="$VQ_TMP/x"
 dpkg -x "$deb" "$x"
+check "/etc/logrotate.d/vqsrv equals contrib/vqsrv.logrotate" \
+  cmp -s "$src/contrib/vqsrv.logrotate" "$x/etc/logrotate.d/vqsrv"
+check "the log rotation signals the service with SIGUSR1" \
+  grep -qx $'\t\tsystemctl kill -s USR1 vqsrv.service >/dev/null 2>&1 || true' "$x/etc/logrotate.d/vqsrv"
 port=$(free_port)
 start_bg "$VQ_TMP/vqsrv.log" env ZRM_LISTEN="127.0.0.1:$port" "$x/usr/bin/vqsrv"
 pid=$VQ_LAST_PID

@@ -27,6 +27,7 @@ check "template unit starts /usr/bin/vqsrv on the instance port" \
 check "odbc.ini sample equals contrib/odbc.ini" cmp -s "$src/contrib/odbc.ini" "$u/share/vqsrv/odbc.ini.sample"
 check "environment sample equals contrib/vqsrv.env" cmp -s "$src/contrib/vqsrv.env" "$u/share/vqsrv/vqsrv.env.sample"
 check "load-balancer sample equals contrib/haproxy.cfg" cmp -s "$src/contrib/haproxy.cfg" "$u/share/vqsrv/haproxy.cfg.sample"
+check "log rotation sample equals contrib/vqsrv.logrotate" cmp -s "$src/contrib/vqsrv.logrotate" "$u/share/vqsrv/logrotate.sample"
 check "README in share/doc/vqsrv" cmp -s "$src/README.md" "$u/share/doc/vqsrv/README.md"
 
 outside=$(cd "$root" && find . -mindepth 1 -not -path './usr' -not -path './usr/*')

@@ -14,7 +14,7 @@ for unit in vqsrv.service vqsrv@.service; do
               'ProtectKernelModules=yes' 'ProtectControlGroups=yes' \
               'RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX' 'LockPersonality=yes' \
               'MemoryDenyWriteExecute=yes' 'SystemCallFilter=@system-service' \
-              'EnvironmentFile=-/etc/vqsrv/vqsrv.env' 'Restart=on-failure'; do
+              'EnvironmentFile=-/etc/vqsrv/vqsrv.env' 'Restart=on-failure' 'LimitNOFILE=65536'; do
     check "$unit has $line" grep -qx "$line" "$f"
   done
 done

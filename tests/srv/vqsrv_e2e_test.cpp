@@ -1,8 +1,12 @@
 // The vqsrv process over HTTP: commands, failures, trace, start-up failure,
-// termination under load and many clients at once.
+// termination under load, signals (hangup, trace rotation) and many clients
+// at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <map>
 #include <regex>
 
 #include "tests/srv/vqsrv_process.h"
@@ -139,6 +143,147 @@ TEST(VqsrvProcess, SigtermUnderLoadAnswersAndExitsZero) {
   ASSERT_TRUE(WIFEXITED(status)) << status;
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(wrong, 0);
+}
+
+// A scratch folder removed with the object.
+struct ScratchDir {
+  ScratchDir() {
+    char name[] = "/tmp/vqsrv-e2e-XXXXXX";
+    path = mkdtemp(name) ? name : "";
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+  std::string path;
+};
+
+TEST(VqsrvProcess, HangupDuringASlowStatementAnswersItAndExitsZero) {
+  ScratchDir dir;
+  const std::string ini = dir.path + "/odbc.ini";
+  std::ofstream(ini) << "[slow]\nDriver=SQLite3\nDatabase=" << dir.path << "/slow.db\nTimeout=2000\n";
+  const std::string trace = dir.path + "/trace.log";
+  VqsrvProcess p(vq_test::FreePort(), {{"ODBCINI", ini},
+                                       {"ZRM_DEBUG", "1"},
+                                       {"ZRM_TRACE", trace},
+                                       {"ZRM_DRAIN_TIMEOUT_MS", "10000"}});
+  ASSERT_TRUE(p.WaitReady());
+  // A count that takes about a second here (sanitizer builds are many times
+  // slower), measured on a smaller one first.
+  auto count_sql = [](long n, const char* name) {
+    return "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < " +
+           std::to_string(n) + ") SELECT count(*) AS " + name + " FROM c";
+  };
+  auto body_of = [](const std::string& sql) {
+    return R"({"M":"query","P1":"slow","P2":")" + sql + R"(","P3":1})";
+  };
+  const long probe = 100000;
+  const auto probe_start = std::chrono::steady_clock::now();
+  ASSERT_EQ(HttpClient(p.Address()).Post(kPath, body_of(count_sql(probe, "probe"))).body,
+            "\"" + std::to_string(probe) + "\"");
+  const double probe_s =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - probe_start).count();
+  const long n = std::clamp(static_cast<long>(probe / std::max(probe_s, 1e-3)), probe, 20000000L);
+  const std::string body = body_of(count_sql(n, "slow_count"));
+  HttpClient c(p.Address());
+  c.WriteRaw("POST /ZIDozeve HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+             "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+  // The statement runs once its trace line is out.
+  bool running = false;
+  for (int i = 0; i < 500 && !running; ++i) {
+    running = vq_test::ReadFile(trace).find("AS slow_count FROM c") != std::string::npos;
+    if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(running) << vq_test::ReadFile(trace);
+  const auto start = std::chrono::steady_clock::now();
+  p.Signal(SIGHUP);
+  const auto answer = c.Read();
+  // Answered within the drain time; the exit itself may take a moment more
+  // (a sanitizer build checks for leaks on the way out).
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(answer.status, 200u);
+  EXPECT_EQ(answer.body, "\"" + std::to_string(n) + "\"");
+  const int status = p.Wait(std::chrono::seconds(15));
+  ASSERT_NE(status, -1) << "still running long after the drain time";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// Under a steady load of "extr" requests (one trace line each) the trace file
+// is renamed and vqsrv told to reopen it: no record is lost, doubled or torn.
+TEST(VqsrvProcess, TraceFileRotatedUnderLoadKeepsEveryRecordOnce) {
+  ScratchDir dir;
+  const std::string trace = dir.path + "/trace.log";
+  const std::string rotated = trace + ".1";
+  VqsrvProcess p(vq_test::FreePort(),
+                 {{"ZRM_DEBUG", "1"}, {"ZRM_TRACE", trace}, {"ZRM_THREADS", "2"}});
+  ASSERT_TRUE(p.WaitReady());
+  std::atomic<int> answered{0}, wrong{0}, failed{0};
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> clients;
+  for (int t = 0; t < 4; ++t) {
+    clients.emplace_back([&, t] {
+      try {
+        HttpClient c(p.Address());
+        for (int i = 0; !stop; ++i) {
+          const std::string word = "r" + std::to_string(t) + "_" + std::to_string(i);
+          const auto a = c.Post(kPath, R"({"M":"extr","P1":")" + word + R"(","P2":1})");
+          if (a.status != 200 || a.body != "\"" + word.substr(1) + "\"") ++wrong;
+          ++answered;
+        }
+      } catch (const std::exception&) {
+        ++failed;
+      }
+    });
+  }
+  auto wait_answered = [&](int n) {
+    while (answered < n && failed == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  wait_answered(1000);
+  ASSERT_EQ(std::rename(trace.c_str(), rotated.c_str()), 0);
+  p.Signal(SIGUSR1);
+  bool reopened = false;
+  for (int i = 0; i < 500 && !reopened; ++i) {
+    reopened = vq_test::ReadFile(trace).find("SIGUSR1: trace file reopened") != std::string::npos;
+    if (!reopened) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  wait_answered(answered + 1000);
+  stop = true;
+  for (auto& t : clients) t.join();
+  p.Signal(SIGTERM);
+  EXPECT_EQ(p.Wait(), 0);
+  ASSERT_TRUE(reopened);
+  EXPECT_EQ(failed, 0);
+  EXPECT_EQ(wrong, 0);
+
+  const std::regex record(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z L1 #(\d+) (.*))");
+  std::map<long, int> seen;  // request number -> records
+  int in_old = 0, in_new = 0, notes = 0;
+  for (const auto& [path, count] : {std::pair{rotated, &in_old}, std::pair{trace, &in_new}}) {
+    std::istringstream in(vq_test::ReadFile(path));
+    for (std::string line; std::getline(in, line);) {
+      std::smatch m;
+      if (!std::regex_match(line, m, record)) {
+        ADD_FAILURE() << path << ": not a trace record: " << line;
+        continue;
+      }
+      if (m[1] == "0") {
+        EXPECT_EQ(m[2], "SIGUSR1: trace file reopened") << path;
+        ++notes;
+        continue;
+      }
+      EXPECT_EQ(m[2], "Process extr") << line;
+      ++seen[std::stol(m[1])];
+      ++*count;
+    }
+  }
+  EXPECT_EQ(notes, 1);
+  EXPECT_GT(in_old, 0);
+  EXPECT_GT(in_new, 0);
+  ASSERT_EQ(static_cast<int>(seen.size()), answered.load());
+  for (const auto& [number, records] : seen) EXPECT_EQ(records, 1) << "request #" << number;
+  EXPECT_EQ(seen.begin()->first, 1);
+  EXPECT_EQ(seen.rbegin()->first, answered.load());
+  std::cout << "records: " << in_old << " in the renamed file, " << in_new << " in the new one\n";
 }
 
 TEST(VqsrvProcess, ManyClientsGetTheirOwnAnswers) {

@@ -51,9 +51,9 @@ std::string Run(const std::string& command, const char* client) {
   return out;
 }
 
-// "Key=value" of the throwaway server's data source section.
-std::string PgSetting(const std::string& key) {
-  std::ifstream in(std::string(VQ_TEST_BINARY_DIR) + "/pgtest/pgtest.ini");
+// "Key=value" of a throwaway server's data source section (<build>/<dsn>/<dsn>.ini).
+std::string ServerSetting(const std::string& dsn, const std::string& key) {
+  std::ifstream in(std::string(VQ_TEST_BINARY_DIR) + "/" + dsn + "/" + dsn + ".ini");
   std::string line;
   while (std::getline(in, line))
     if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
@@ -67,10 +67,18 @@ std::string SqliteClient(const std::string& database, const std::string& sql) {
 }
 
 std::string PsqlClient(const std::string& sql) {
-  return Run("psql -X -q -A -t -v ON_ERROR_STOP=1 -h " + ShellQuote(PgSetting("Servername")) + " -p " +
-                 ShellQuote(PgSetting("Port")) + " -U " + ShellQuote(PgSetting("Username")) + " -d " +
-                 ShellQuote(PgSetting("Database")) + " -f " + ShellQuote(ScriptFile(sql)),
+  const auto pg = [](const char* key) { return ShellQuote(ServerSetting("pgtest", key)); };
+  return Run("psql -X -q -A -t -v ON_ERROR_STOP=1 -h " + pg("Servername") + " -p " + pg("Port") + " -U " +
+                 pg("Username") + " -d " + pg("Database") + " -f " + ShellQuote(ScriptFile(sql)),
              "psql");
+}
+
+std::string MariaClient(const std::string& sql) {
+  const auto maria = [](const char* key) { return ShellQuote(ServerSetting("mariatest", key)); };
+  return Run("mariadb --no-defaults --default-character-set=utf8mb4 -B -N -r -h " + maria("Server") + " -P " +
+                 maria("Port") + " -u " + maria("User") + " " + maria("Database") + " < " +
+                 ShellQuote(ScriptFile(sql)),
+             "mariadb");
 }
 
 std::string HexOf(const std::string& text) {

@@ -3,6 +3,7 @@
 //
 //   std::string hex = vqtest::SqliteClient(db_file, "SELECT hex(t) FROM u");
 //   std::string hex = vqtest::PsqlClient("SELECT encode(convert_to(t, 'UTF8'), 'hex') FROM u");
+//   std::string hex = vqtest::MariaClient("SELECT lower(hex(t)) FROM u");
 #pragma once
 
 #include <string>
@@ -17,6 +18,11 @@ std::string SqliteClient(const std::string& database, const std::string& sql);
 // "vqtest", unaligned, tuples only); output as for SqliteClient. Needs the
 // server (AddPgDsn() true).
 std::string PsqlClient(const std::string& sql);
+
+// Runs sql with the mariadb client on the throwaway MariaDB server
+// (database "vqtest", utf8mb4, tab-separated, no column names); output as
+// for SqliteClient. Needs the server (AddMariaDsn() true).
+std::string MariaClient(const std::string& sql);
 
 // Hex digits (lowercase) of the bytes of text, as hex() and encode() show
 // them.

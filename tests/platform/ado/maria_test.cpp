@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "tests/platform/ado/backend.h"
+#include "tests/platform/ado/binary_rows.h"
 #include "tests/support/odbc_env.h"
 
 namespace adotest {
@@ -137,6 +138,17 @@ TEST_F(MariaTypes, LongValuesComeWholeFromTheirOwnRows) {
     EXPECT_TRUE(text == t) << text.substr(0, 40);
     ASSERT_EQ(rs->MoveNext(), S_OK);
   }
+  Exec("DROP TABLE " + table);
+}
+
+// BLOB values arrive whole, byte for byte as the server's own hex() shows
+// them, with ActualSize the byte count: 1,000,000 bytes, empty, null, three.
+TEST_F(MariaTypes, BlobsArriveWholeWithTheirByteCount) {
+  const std::string table = "bin_" + std::to_string(getpid());
+  Exec("DROP TABLE IF EXISTS " + table);
+  Exec("CREATE TABLE " + table + " (id INT, b LONGBLOB)");
+  Exec("INSERT INTO " + table + " VALUES (1, unhex(repeat('00FF41A5', 250000))), (2, ''), (3, NULL), (4, x'00FF41')");
+  EXPECT_EQ(CheckBinaryRows("SELECT id, b, hex(b) FROM " + table + " ORDER BY id", conn_), 4);
   Exec("DROP TABLE " + table);
 }
 

@@ -1,5 +1,6 @@
 // The shared cases on SQLite, and failures of the driver manager itself.
 #include "tests/platform/ado/backend.h"
+#include "tests/platform/ado/binary_rows.h"
 #include "tests/support/odbc_env.h"
 
 namespace adotest {
@@ -146,6 +147,24 @@ TEST(SqliteValues, ExpressionsAndBinaries) {
     EXPECT_EQ(size, 3);
     EXPECT_TRUE(type == adVarBinary || type == adLongVarBinary);
   }
+}
+
+// Long, empty and null binary values among short ones, in one result: a
+// value far past its bound buffer is read again whole.
+TEST(SqliteValues, BinariesArriveWholeWithTheirByteCount) {
+  const std::string conn = SqliteConnection();
+  ComScope com;
+  for (const char* sql : {"DROP TABLE IF EXISTS bins", "CREATE TABLE bins (id INTEGER, data BLOB)",
+                          "INSERT INTO bins VALUES (1, randomblob(1000000)), (2, x''), (3, NULL),"
+                          " (4, x'00ff41'), (5, randomblob(9000))"}) {
+    Ptr<_Recordset> rs;
+    *rs.Out() = NewRecordset();
+    ASSERT_EQ(OpenRecordset(rs.get(), sql, conn), S_OK) << sql << ": " << TakeErrorInfo();
+  }
+  EXPECT_EQ(CheckBinaryRows("SELECT id, data, CASE WHEN data IS NULL THEN NULL ELSE hex(data) END"
+                            " FROM bins ORDER BY id",
+                            conn),
+            5);
 }
 
 }  // namespace

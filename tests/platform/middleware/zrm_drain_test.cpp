@@ -1,10 +1,13 @@
-// SIGTERM while a slow request operation runs, in a child process: the
-// request is answered when it ends within the drain time, cut when it does
-// not, and the process exits 0 within a bounded time either way.
+// SIGTERM (and SIGHUP, SIGINT) while a slow request operation runs, in a
+// child process: the request is answered when it ends within the drain time,
+// cut when it does not, and the process exits 0 within a bounded time either
+// way.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include "tests/platform/middleware/http_client.h"
 #include "tests/platform/middleware/test_server.h"
@@ -62,24 +65,28 @@ int WaitExit(pid_t pid, std::chrono::milliseconds limit) {
   return -1;
 }
 
+// A request of 400 ms runs when signo comes: it is answered (and its
+// connection closed), and the process exits 0 well within the drain time.
+void AnsweredThenExitsZero(int signo) {
+  Child child = StartServer("3000");
+  ASSERT_FALSE(child.address.empty());
+  zrm_test::HttpClient c(child.address);
+  c.WriteRaw("POST /svc HTTP/1.1\r\nHost: x\r\nContent-Length: 24\r\n\r\n"
+             "{\"M\":\"slow\",\"P1\":400}   ");
+  std::this_thread::sleep_for(100ms);
+  const auto start = std::chrono::steady_clock::now();
+  kill(child.pid, signo);
+  const auto answer = c.Read();
+  EXPECT_EQ(answer.status, 200u);
+  EXPECT_EQ(answer.body, "\"done\"");
+  EXPECT_FALSE(answer.keep_alive);
+  const int status = WaitExit(child.pid, 3s);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
 TEST(ZrmDrain, SigtermAnswersOrCutsRunningRequestsAndExitsZero) {
-  {  // finishes within the drain time: answered
-    Child child = StartServer("3000");
-    ASSERT_FALSE(child.address.empty());
-    zrm_test::HttpClient c(child.address);
-    c.WriteRaw("POST /svc HTTP/1.1\r\nHost: x\r\nContent-Length: 24\r\n\r\n"
-               "{\"M\":\"slow\",\"P1\":400}   ");
-    std::this_thread::sleep_for(100ms);
-    const auto start = std::chrono::steady_clock::now();
-    kill(child.pid, SIGTERM);
-    const auto answer = c.Read();
-    EXPECT_EQ(answer.status, 200u);
-    EXPECT_EQ(answer.body, "\"done\"");
-    EXPECT_FALSE(answer.keep_alive);
-    const int status = WaitExit(child.pid, 3s);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
-  }
+  AnsweredThenExitsZero(SIGTERM);  // finishes within the drain time
   {  // runs past the drain time: cut, and the process still ends with 0
     Child child = StartServer("300");
     ASSERT_FALSE(child.address.empty());
@@ -93,6 +100,13 @@ TEST(ZrmDrain, SigtermAnswersOrCutsRunningRequestsAndExitsZero) {
     EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
     EXPECT_TRUE(c.PeerClosed(1000));
+  }
+}
+
+TEST(ZrmDrain, HangupAndInterruptDrainLikeSigterm) {
+  for (const int signo : {SIGHUP, SIGINT}) {
+    SCOPED_TRACE(strsignal(signo));
+    AnsweredThenExitsZero(signo);
   }
 }
 

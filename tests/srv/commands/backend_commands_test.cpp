@@ -209,5 +209,28 @@ TYPED_TEST(BackendCommandsTest, QueryDbgGivesRowsNullsAndErrors) {
   EXPECT_EQ(this->Text(bad["Errmsg"]).rfind("Error code = 80004005 (", 0), 0u);
 }
 
+// Binary values read as two uppercase hex digits per byte in both commands;
+// an empty value is the empty text and a null stays a null.
+TYPED_TEST(BackendCommandsTest, BinaryValuesReadAsHex) {
+  const std::string t = this->table_ + "_bin";
+  const auto blob = [](const std::string& hex) {
+    std::string literal = TypeParam::kBlobLiteral;
+    return literal.replace(literal.find("%s"), 2, hex);
+  };
+  this->Query("DROP TABLE IF EXISTS " + t, 0);
+  ASSERT_EQ(this->Query("CREATE TABLE " + t + " (id integer, b " + TypeParam::kBlobType + ")", 0), "");
+  ASSERT_EQ(this->Query("INSERT INTO " + t + " VALUES (1, " + blob("00ff41") + "), (2, " + blob("") + "), (3, NULL)", -1),
+            "");
+  EXPECT_EQ(this->Query("SELECT id, b FROM " + t + " ORDER BY id", -1), "1|00FF41|2||3|");
+  const auto doc = this->QueryDbg("SELECT * FROM " + t + " ORDER BY id");
+  ASSERT_TRUE(doc.IsObject() && doc.HasMember("Results") && doc["Results"].IsArray());
+  const auto& rows = doc["Results"];
+  ASSERT_EQ(rows.Size(), 3u);
+  EXPECT_EQ(this->Text(rows[0]["b"]), "00FF41");
+  EXPECT_EQ(this->Text(rows[1]["b"]), "");
+  EXPECT_TRUE(rows[2]["b"].IsNull());
+  this->Query("DROP TABLE " + t, 0);
+}
+
 }  // namespace
 }  // namespace vqtest

@@ -16,6 +16,9 @@ using ClientLines = std::vector<std::string>;
 struct SqliteBackend {
   static constexpr const char* kName = "sqlite";
   static constexpr bool kServer = false;
+  // A binary column type, and a binary literal of hex digits put for %s.
+  static constexpr const char* kBlobType = "BLOB";
+  static constexpr const char* kBlobLiteral = "x'%s'";
   // A statement making the table %T of 1,000,000 rows (id, t, d).
   static constexpr const char* kBigTable =
       "CREATE TABLE %T AS WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 1000000)"
@@ -29,6 +32,8 @@ struct SqliteBackend {
 struct PgBackend {
   static constexpr const char* kName = "postgres";
   static constexpr bool kServer = true;
+  static constexpr const char* kBlobType = "bytea";
+  static constexpr const char* kBlobLiteral = "decode('%s', 'hex')";
   static constexpr const char* kBigTable =
       "CREATE TABLE %T AS SELECT i AS id, 'text ' || i AS t, i * 0.5 AS d FROM generate_series(1, 1000000) i";
   static std::string OdbcIni(std::string& dsn, std::string& why_not);
@@ -38,6 +43,8 @@ struct PgBackend {
 struct MariaBackend {
   static constexpr const char* kName = "mariadb";
   static constexpr bool kServer = true;
+  static constexpr const char* kBlobType = "LONGBLOB";
+  static constexpr const char* kBlobLiteral = "x'%s'";
   // None: the driver reads a whole result before its first row whatever it
   // is told, so one record of a large table costs the whole result.
   static constexpr const char* kBigTable = nullptr;
