@@ -20,9 +20,17 @@ using namespace std::chrono_literals;
 
 constexpr HRESULT kCancelled = MakeHr(0x800A0E80);
 
-// Runs sql on its own thread under an AdoStatementCancel, cancels it after
-// `after`, and gives Open's result and how long Open took.
-std::pair<HRESULT, std::chrono::steady_clock::duration> CancelAfter(const std::string& sql,
+// True once a backend runs a statement whose text holds "cancel-" + tag.
+bool SeenOnServer(const std::string& tag) {
+  // The tag is split so that this query does not find itself.
+  return vqtest::PsqlClient("SELECT count(*) FROM pg_stat_activity WHERE state = 'active' AND query LIKE "
+                            "'%cancel-' || '" + tag + "%'") != "0";
+}
+
+// Runs sql on its own thread under an AdoStatementCancel, cancels it
+// `after` the server is seen running it (connecting takes a while under the
+// sanitizers), and gives Open's result and how long Open took.
+std::pair<HRESULT, std::chrono::steady_clock::duration> CancelAfter(const std::string& sql, const std::string& tag,
                                                                    std::chrono::milliseconds after) {
   std::promise<AdoStatementCancel*> made;
   std::promise<void> may_end;
@@ -40,6 +48,7 @@ std::pair<HRESULT, std::chrono::steady_clock::duration> CancelAfter(const std::s
     return std::make_pair(hr, took);
   });
   AdoStatementCancel* cancel = made.get_future().get();
+  for (int i = 0; i < 200 && !SeenOnServer(tag); ++i) std::this_thread::sleep_for(20ms);
   std::this_thread::sleep_for(after);
   EXPECT_TRUE(cancel->Cancel());
   may_end.set_value();
@@ -52,18 +61,19 @@ TEST(PgCancel, StopsTheStatementWhileItExecutesAndWhileItFetches) {
     GTEST_SKIP() << vqtest::PgUnavailableReason();
   }
   {
-    const auto [hr, took] = CancelAfter("SELECT pg_sleep(30) /* cancel-exec */", 300ms);
+    const auto [hr, took] = CancelAfter("SELECT pg_sleep(30) /* cancel-exec */", "exec", 100ms);
     EXPECT_EQ(hr, kCancelled) << TakeErrorInfo();
     EXPECT_LT(took, 5s);
   }
   {
-    // The first block of 1000 rows comes with the execution; each later
-    // fetch takes a second on the server, 19 in all. The driver cannot be
+    // The first block of 1000 rows comes with the execution, in half a
+    // second; each later fetch takes a second on the server, 19 in all, and
+    // the first of them runs when the cancel comes. The driver cannot be
     // interrupted within a fetch: the statement stops before the next one.
     const auto [hr, took] = CancelAfter(
-        "SELECT x, CASE WHEN x > 1000 THEN pg_sleep(0.001) END AS s FROM generate_series(1, 20000) x "
+        "SELECT x, CASE WHEN x > 500 THEN pg_sleep(0.001) END AS s FROM generate_series(1, 20000) x "
         "/* cancel-fetch */",
-        300ms);
+        "fetch", 800ms);
     EXPECT_EQ(hr, kCancelled) << TakeErrorInfo();
     EXPECT_LT(took, 8s);
   }
