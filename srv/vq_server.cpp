@@ -4,10 +4,13 @@
 
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "platform/com/com.h"
 #include "srv/console/console.h"
 #include "srv/dsn_policy.h"
+#include "srv/vq_cancel.h"
+#include "srv/vq_metrics.h"
 
 namespace {
 
@@ -27,6 +30,7 @@ VQ_TServer::VQ_TServer() {
   // Read before the port is bound: a bad VQ_DSNS or VQ_DSN_ATTRIBUTES stops
   // start-up with ZR_EException naming the variable.
   const VQ_TDsnPolicy& policy = VQ_DsnPolicy();
+  VQ_RegisterMetrics();
   Bind(ZR_TString("ZIDozeve", 0xFFFFFFFF), 1, 0, false);
   VQ_PublishConsole(*this, policy);
 }
@@ -37,6 +41,10 @@ void VQ_TServer::HandleRequest(const ZR_TDict& request, ZR_TAny& reply) {
   ComCallScope com;
   const ZR_TString& name = ZR_Fetch<ZR_TString>(request, "M", "ZR_TString");
   DBG_Type(1, ZR_TString("Process ") + name);
+  // The statement of "query" or "querydbg" is stopped when nobody waits for
+  // it any more (the other commands run none, and are spared the cost).
+  std::optional<VQ_StatementCancel> cancel;
+  if (name == "query" || name == "querydbg") cancel.emplace();
   if (name == "open") {
     CommandOpen(request, reply);
   } else if (name == "query") {

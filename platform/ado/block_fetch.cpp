@@ -7,6 +7,7 @@
 
 #include "platform/ado/ado_settings.h"
 #include "platform/ado/driver_traits.h"
+#include "platform/ado/statement_cancel.h"
 
 namespace zado {
 namespace {
@@ -153,7 +154,7 @@ BlockFetchResult FetchInBlocks(SQLHDBC dbc, SQLHSTMT stmt, LONG max_records, Row
     if (max_records > 0 && rows->RowCount() >= static_cast<size_t>(max_records)) break;
     if (rows->PastTextLimit()) break;
     fetched = 1;
-    const SQLRETURN rc = SQLFetch(stmt);
+    const SQLRETURN rc = CancellableFetch(stmt);
     if (rc == SQL_NO_DATA) break;
     if (!SQL_SUCCEEDED(rc)) {
       ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics, DriverTraitsOf(dbc).narrow_utf8);

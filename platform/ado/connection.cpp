@@ -90,6 +90,8 @@ HRESULT AdoConnection::Connect(const std::u16string& text) {
     if (reused != SQL_NULL_HDBC) {
       dbc_ = reused;
       pool_key_ = text;
+      usage_ = &UsageOf(text);
+      usage_->busy.fetch_add(1, std::memory_order_relaxed);
       reused_unproven_ = true;
       broken_ = false;
       return S_OK;
@@ -103,6 +105,8 @@ HRESULT AdoConnection::Reconnect() {
   const std::u16string text = pool_key_;
   ConnectionPool::Discard(dbc_);
   dbc_ = SQL_NULL_HDBC;
+  usage_->busy.fetch_sub(1, std::memory_order_relaxed);
+  usage_ = nullptr;
   SetDiagnostics({});
   return ConnectFresh(text);
 }
@@ -137,6 +141,9 @@ HRESULT AdoConnection::ConnectFresh(const std::u16string& text) {
   broken_ = false;
   // Read before any statement of a client runs; only the pool needs it.
   session_ = ConnectionPool::Process().Enabled() ? SessionState::AtConnect(dbc) : SessionState();
+  usage_ = &UsageOf(text);
+  usage_->busy.fetch_add(1, std::memory_order_relaxed);
+  usage_->waits.fetch_add(1, std::memory_order_relaxed);
   return S_OK;
 }
 
@@ -151,6 +158,8 @@ void AdoConnection::Disconnect() {
   dbc_ = SQL_NULL_HDBC;
   session_ = SessionState();
   reused_unproven_ = false;
+  usage_->busy.fetch_sub(1, std::memory_order_relaxed);
+  usage_ = nullptr;
 }
 
 HRESULT AdoConnection::Close() {

@@ -10,6 +10,7 @@
 #include "platform/ado/diagnostics.h"
 #include "platform/ado/dispatch_object.h"
 #include "platform/ado/session_reset.h"
+#include "platform/ado/pool_usage.h"
 
 namespace zado {
 
@@ -52,6 +53,9 @@ class AdoConnection final : public DispatchObject<_Connection> {
   // Records how a statement ended: a connection failure (SQLSTATE 08xxx)
   // keeps the connection out of the pool.
   void StatementDone(const DiagList& records);
+  // A statement on the connection was cancelled: the database may still be
+  // acting on the cancel, so the connection is closed, never reused.
+  void StatementCancelled() { broken_ = true; }
   bool IsOpen() const { return dbc_ != SQL_NULL_HDBC; }
   SQLHDBC Handle() const { return dbc_; }
   LONG CommandTimeout() const { return command_timeout_; }
@@ -73,6 +77,7 @@ class AdoConnection final : public DispatchObject<_Connection> {
   bool reused_unproven_ = false;
   bool broken_ = false;            // a statement saw the connection fail
   SessionState session_;           // what the pool needs to reset the session
+  UsageCounts* usage_ = nullptr;   // of the data source, while connected
   LONG command_timeout_ = DefaultCommandTimeout();
   SharedDiagList diagnostics_ = std::make_shared<const DiagList>();
 };

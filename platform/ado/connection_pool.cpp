@@ -133,4 +133,12 @@ size_t ConnectionPool::IdleCount(const std::u16string& key) const {
   return it == idle_.end() ? 0 : it->second.size();
 }
 
+std::vector<std::pair<std::u16string, size_t>> ConnectionPool::IdleByKey() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::pair<std::u16string, size_t>> out;
+  out.reserve(idle_.size());
+  for (const auto& [key, list] : idle_) out.emplace_back(key, list.size());
+  return out;
+}
+
 }  // namespace zado

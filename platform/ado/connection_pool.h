@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ado/ado_settings.h"
@@ -49,6 +50,8 @@ class ConnectionPool {
 
   size_t IdleCount() const;
   size_t IdleCount(const std::u16string& key) const;
+  // The number of idle connections of each key that has any.
+  std::vector<std::pair<std::u16string, size_t>> IdleByKey() const;
 
   // Rolls back, turns autocommit on, resets the session and checks the
   // connection is alive. False when any of it fails: the connection is no

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "platform/ado/statement_cancel.h"
 #include "platform/com/com.h"
 
 namespace zado {
@@ -60,7 +61,10 @@ SQLRETURN ExecDirectWhole(SQLHSTMT stmt, const std::u16string& sql, const Driver
                                          u"surrogate); it was not run."));
       return SQL_ERROR;
     }
-    rc = SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size()));
+    const ExecuteWindow window(stmt);
+    rc = window.Refused() ? SQL_ERROR
+                          : SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(text.data()),
+                                          static_cast<SQLINTEGER>(text.size()));
   } else {
     if (!traits.wide_beyond_bmp && HasSurrogates(sql)) {
       diagnostics->push_back(TextRefused(u"The statement holds characters beyond U+FFFF, which this ODBC driver "
@@ -69,7 +73,10 @@ SQLRETURN ExecDirectWhole(SQLHSTMT stmt, const std::u16string& sql, const Driver
     }
     if (sql.size() > static_cast<size_t>(INT32_MAX)) return SQL_ERROR;
     std::u16string text = sql;  // the driver manager takes a writable text
-    rc = SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size()));
+    const ExecuteWindow window(stmt);
+    rc = window.Refused() ? SQL_ERROR
+                          : SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(text.data()),
+                                           static_cast<SQLINTEGER>(text.size()));
   }
   if (rc != SQL_SUCCESS && rc != SQL_NO_DATA) ReadDiagnostics(SQL_HANDLE_STMT, stmt, diagnostics, traits.narrow_utf8);
   return rc;

@@ -18,6 +18,8 @@ const char16_t* StandardText(HRESULT hr) {
       return u"No item of the collection has the requested name or position.";
     case adErrInvalidArgument:
       return u"An argument has the wrong type or a value out of the accepted range.";
+    case adErrOperationCancelled:
+      return u"The statement was cancelled: nobody waits for its result any more.";
     case adErrInvalidConnection:
       return u"The connection is closed or is not a connection of this data layer.";
     case E_POINTER:

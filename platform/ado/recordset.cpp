@@ -9,6 +9,7 @@
 #include "platform/ado/failure.h"
 #include "platform/ado/fields.h"
 #include "platform/ado/statement.h"
+#include "platform/ado/statement_cancel.h"
 
 namespace zado {
 namespace {
@@ -105,7 +106,7 @@ HRESULT AdoRecordset::Open(VARIANT source, VARIANT active_connection, LONG curso
     const std::u16string sql(source.bstrVal, SysStringLen(source.bstrVal));
     StatementResult result =
         RunStatement(connection->Handle(), sql, connection->BeforeStatement(sql), max_records_, rows.get());
-    if (!result.ok && connection->ReusedUnproven() &&
+    if (!result.ok && !StatementsCancelled() && connection->ReusedUnproven() &&
         (HasConnectionFailure(result.diagnostics) || ConnectionDead(connection->Handle()))) {
       // A pooled connection died while it lay idle (the server restarted,
       // a network cut): the statement never ran, so run it once more on a
@@ -119,6 +120,12 @@ HRESULT AdoRecordset::Open(VARIANT source, VARIANT active_connection, LONG curso
     }
     connection->StatementDone(result.diagnostics);
     connection->SetDiagnostics(result.diagnostics);
+    if (StatementsCancelled()) {
+      // Whatever the statement gave, nobody wants it.
+      connection->StatementCancelled();
+      if (owns_connection_) connection->Close();
+      return RsFail(adErrOperationCancelled);
+    }
     if (result.out_of_memory) return RsFail(E_OUTOFMEMORY);
     if (result.too_large) {
       rows.reset();  // the rows read so far go at once

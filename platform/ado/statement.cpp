@@ -8,6 +8,7 @@
 #include "platform/ado/block_fetch.h"
 #include "platform/ado/driver_text.h"
 #include "platform/ado/driver_traits.h"
+#include "platform/ado/statement_cancel.h"
 
 namespace zado {
 namespace {
@@ -50,6 +51,7 @@ StatementResult RunStatement(SQLHDBC dbc, const std::u16string& sql, LONG timeou
     SQLSetStmtAttrW(stmt.get(), SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(max_records)), 0);
 
   const DriverTraits& traits = DriverTraitsOf(dbc);
+  const RunningStatement running;
   SQLRETURN rc = ExecDirectWhole(stmt.get(), sql, traits, &result.diagnostics);
   if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) return result;  // SQL_NO_DATA: a searched UPDATE/DELETE hit nothing
 
@@ -70,7 +72,7 @@ StatementResult RunStatement(SQLHDBC dbc, const std::u16string& sql, LONG timeou
     while (block == BlockFetchResult::kNotUsed) {
       if (max_records > 0 && rows->RowCount() >= static_cast<size_t>(max_records)) break;
       if (rows->PastTextLimit()) break;
-      rc = SQLFetch(stmt.get());
+      rc = CancellableFetch(stmt.get());
       if (rc == SQL_NO_DATA) break;
       if (!SQL_SUCCEEDED(rc)) {
         ReadDiagnostics(SQL_HANDLE_STMT, stmt.get(), &result.diagnostics, traits.narrow_utf8);

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <string>
 
 #include "platform/types/zr.h"
@@ -113,6 +114,38 @@ class ZRM_EReplyTooLarge : public std::exception {
  public:
   const char* what() const noexcept override { return "the reply is larger than ZRM_MAX_REPLY"; }
 };
+
+// Why nobody waits for a running request any more.
+enum class ZRM_CancelReason {
+  kClientGone,  // the client's connection closed (read end closed, or reset)
+  kShutdown,    // the drain time after a stop signal ran out
+};
+
+struct ZRM_RunningRequest;
+
+// Lets a request operation hear that its result is no longer wanted, so it
+// can stop work it has started elsewhere (a database statement). Made on the
+// thread that runs the request operation; on_cancel is called at most once,
+// on a thread of its own (it may block), and never after the destructor has
+// returned: the destructor waits for a call in progress. A request whose
+// client left gets no answer. Outside a request of the event loop, and while
+// another watch of the same request lives, a watch does nothing.
+class ZRM_CancelWatch {
+ public:
+  explicit ZRM_CancelWatch(std::function<void(ZRM_CancelReason)> on_cancel);
+  ~ZRM_CancelWatch();
+  ZRM_CancelWatch(const ZRM_CancelWatch&) = delete;
+  ZRM_CancelWatch& operator=(const ZRM_CancelWatch&) = delete;
+
+ private:
+  ZRM_RunningRequest* request_ = nullptr;  // null: inert
+  uint64_t serial_ = 0;
+};
+
+// Adds metric families to every GET /metrics answer: text appends complete
+// families (# HELP, # TYPE and samples) in the Prometheus text format. Called
+// at each scrape on the thread that answers it, one scrape at a time.
+void ZRM_AddMetricsSource(std::function<void(std::string& out)> text);
 
 // Counts one error for GET /metrics. kind "db" with an HRESULT feeds
 // vqsrv_db_errors_total{hresult="0x80004005"}; other kinds (letters, digits,

@@ -340,6 +340,8 @@ void ZRM_Host::BeginDrain() {
   drain_timer_.async_wait([this](boost::system::error_code ec) {
     if (ec) return;
     forced_ = true;  // requests still running past the limit are not waited for
+    // What they started elsewhere (database statements) is stopped first.
+    cancelled_ = hangups_.NotifyAll(ZRM_CancelReason::kShutdown) > 0;
     Finish();
   });
   CheckDrained();
@@ -360,6 +362,7 @@ void ZRM_Host::Finish() {
   finished_ = true;
   drain_timer_.cancel();
   sweep_timer_.cancel();
+  hangups_.Stop();
   boost::system::error_code ec;
   if (signals_) signals_->cancel(ec);
   work_.reset();  // workers end once their handlers have
@@ -382,6 +385,7 @@ void ZRM_Host::Run(const ZRM_LoopHooks& hooks, int idle_timeout_ms) {
   }
   draining_ = false;
   forced_ = false;
+  cancelled_ = false;
   finished_ = false;
   idle_timeout_ms_ = idle_timeout_ms;
   last_request_ns_ = ZRM_NowNs();
@@ -415,6 +419,7 @@ void ZRM_Host::Run(const ZRM_LoopHooks& hooks, int idle_timeout_ms) {
   StartAccept();
   ArmIdleTimer();
   ArmSweep();
+  hangups_.Start();
   if (stop_requested_.exchange(false)) BeginDrain();
   control_.run();  // returns once the drain has finished or was cut short
 
@@ -422,9 +427,16 @@ void ZRM_Host::Run(const ZRM_LoopHooks& hooks, int idle_timeout_ms) {
   IgnoreTraceSignal();
   bool all_done;
   {
+    // After a forced drain, requests told to give up get a second to
+    // return; a database that ignores the cancel does not hold the process
+    // longer than that.
+    const int wait_ms = !forced_ ? 2000 : cancelled_ ? 1000 : 200;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
     std::unique_lock<std::mutex> lock(*done_mutex);
-    all_done = done_cv->wait_for(lock, std::chrono::milliseconds(forced_ ? 200 : 2000),
-                                 [&] { return live->load() == 0; });
+    all_done = done_cv->wait_until(lock, deadline, [&] { return live->load() == 0; });
+    lock.unlock();
+    // Cancel handlers may still be inside a driver that exiting unloads.
+    all_done = ZRM_WaitCancelHandlers(deadline) && all_done;
   }
   if (!all_done) {
     // A request operation that does not return cannot be abandoned safely

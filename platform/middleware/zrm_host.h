@@ -25,6 +25,7 @@
 
 #include "platform/middleware/zrm.h"
 #include "platform/middleware/zrm_config.h"
+#include "platform/middleware/zrm_hangup.h"
 #include "platform/middleware/zrm_pages.h"
 
 class ZRM_Session;
@@ -62,8 +63,9 @@ class ZRM_Host : public std::enable_shared_from_this<ZRM_Host> {
   ZRM_Host& operator=(const ZRM_Host&) = delete;
 
   // Serves until a signal, RequestStop or the idle time-out, then drains.
-  // When requests are still running at the end of the drain time the
-  // process ends with status 0 without them: nothing else can bound it.
+  // Requests still running at the end of the drain time are told to give
+  // up (ZRM_CancelWatch) and get one more second; those still running then
+  // are left and the process ends with status 0: nothing else can bound it.
   void Run(const ZRM_LoopHooks& hooks, int idle_timeout_ms);
   // Thread-safe; also before Run (the next Run then ends at once).
   void RequestStop();
@@ -85,6 +87,8 @@ class ZRM_Host : public std::enable_shared_from_this<ZRM_Host> {
   uint64_t BeginRequest(int64_t now_ns);
   void EndRequest();
   void SessionClosed(ZRM_Session* session, const ZRM_TSocket& socket);
+  // Requests that asked to hear when nobody waits for them (ZRM_CancelWatch).
+  ZRM_HangupWatch& Hangups() { return hangups_; }
 
  private:
   void StartAccept();
@@ -110,6 +114,7 @@ class ZRM_Host : public std::enable_shared_from_this<ZRM_Host> {
   boost::asio::steady_timer sweep_timer_{control_};  // read and idle deadlines
   boost::asio::steady_timer retry_timer_{control_};  // accepting again after a failure
   std::optional<boost::asio::signal_set> signals_;
+  ZRM_HangupWatch hangups_{control_};
 
   std::mutex routes_mutex_;
   std::condition_variable routes_cv_;
@@ -132,6 +137,7 @@ class ZRM_Host : public std::enable_shared_from_this<ZRM_Host> {
   std::atomic<uint64_t> next_socket_id_{1};
 
   bool forced_ = false;    // the drain time ran out (EventLoop thread)
+  bool cancelled_ = false;  // running requests were told to give up then
   bool finished_ = false;  // the drain is over (EventLoop thread)
 
   std::atomic<bool> running_{false};

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -42,6 +43,14 @@ std::mutex g_mutex;  // shards list, free shards, command names, error counts
 std::vector<Shard*>& g_shards = *new std::vector<Shard*>;
 std::vector<Shard*>& g_free = *new std::vector<Shard*>;
 std::map<std::pair<std::string, uint32_t>, uint64_t> g_errors;
+
+// The middleware's own families.
+std::string MiddlewareMetricsText();
+
+// Families added by the server (ZRM_AddMetricsSource), called one scrape at
+// a time under their own lock.
+std::mutex g_sources_mutex;
+std::vector<std::function<void(std::string&)>>& g_sources = *new std::vector<std::function<void(std::string&)>>;
 
 // Command names: slot i + 1 holds g_names[i]; written once, under the lock,
 // before the count that publishes it.
@@ -159,7 +168,22 @@ void ZRM_CountError(const char* kind, uint32_t code) {
   ++it->second;
 }
 
+void ZRM_AddMetricsSource(std::function<void(std::string& out)> text) {
+  if (!text) return;
+  std::lock_guard<std::mutex> lock(g_sources_mutex);
+  g_sources.push_back(std::move(text));
+}
+
 std::string ZRM_MetricsText() {
+  std::string out = MiddlewareMetricsText();
+  std::lock_guard<std::mutex> lock(g_sources_mutex);
+  for (const auto& source : g_sources) source(out);
+  return out;
+}
+
+namespace {
+
+std::string MiddlewareMetricsText() {
   std::lock_guard<std::mutex> lock(g_mutex);
   const unsigned names = g_name_count.load(std::memory_order_acquire);
   auto label = [&](unsigned slot) -> std::string_view {
@@ -259,3 +283,5 @@ std::string ZRM_MetricsText() {
   }
   return out;
 }
+
+}  // namespace

@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 
+#include "platform/middleware/zrm_cancel.h"
 #include "platform/middleware/zrm_dispatch.h"
 #include "platform/middleware/zrm_host.h"
 #include "platform/middleware/zrm_metrics.h"
@@ -53,6 +54,8 @@ void AppendNumber(std::string& out, uint64_t n) {
   } while (n != 0);
   out.append(p, static_cast<size_t>(buf + sizeof buf - p));
 }
+
+constexpr unsigned kClientClosedRequest = 499;
 
 const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 const char kJson[] = "application/json";
@@ -250,13 +253,25 @@ void ZRM_Session::RunService(ZRM_Host& host, std::string_view target) {
   const uint64_t number = host.BeginRequest(start);
   ZRM_MetricsInFlight(1);
   unsigned status;
+  if (!cancel_) cancel_ = std::make_shared<ZRM_RequestCancel>();
+  cancel_->Reset();
   {
     ZRM_RequestNumberScope scope(number);
+    ZRM_RunningRequest running{&host.Hangups(), socket_.native_handle(), cancel_};
+    ZRM_RunningRequestScope in_request(&running);
     status = ZRM_RunRequest(*route->server, req.body(), reply_, command_, &reply_more_);
   }
   ZRM_MetricsInFlight(-1);
   host.Release(route);
   host.EndRequest();
+  if (cancel_->Reason() == ZRM_CancelReason::kClientGone) {
+    // Nobody to answer. Counted as the status servers log for a client that
+    // closed its connection before the answer.
+    std::string().swap(reply_);
+    std::vector<std::string>().swap(reply_more_);
+    ZRM_MetricsRequest(command_, kClientClosedRequest, static_cast<double>(ZRM_NowNs() - start) / 1e9);
+    return Close();
+  }
   const uint64_t limit = host.Config().max_reply;
   if (const size_t size = ReplySize(); size > limit) {
     std::string().swap(reply_);  // give the memory back now, not at the next request

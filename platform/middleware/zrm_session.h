@@ -16,6 +16,7 @@
 #include "platform/middleware/zrm.h"
 
 class ZRM_Host;
+class ZRM_RequestCancel;
 struct ZRM_Page;
 
 class ZRM_Session : public std::enable_shared_from_this<ZRM_Session> {
@@ -70,6 +71,7 @@ class ZRM_Session : public std::enable_shared_from_this<ZRM_Session> {
   std::vector<std::string> reply_more_;
   std::string head_;    // status line and header of the answer
   std::string command_;  // metrics label of the running request
+  std::shared_ptr<ZRM_RequestCancel> cancel_;  // of the running request
   const char* allow_ = nullptr;  // Allow header of a 405
   const char* extra_headers_ = nullptr;  // further header lines of one answer, joined by CRLF
   bool keep_alive_ = true;

@@ -4,8 +4,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -18,6 +20,8 @@ using namespace std::chrono_literals;
 
 using Vars = std::map<std::string, std::string>;
 inline std::atomic<int> g_meeting{0};
+inline std::mutex g_wait_mutex;
+inline std::string g_wait_outcome;  // of the last "wait" request
 
 class TestServer : public ZRM_TServer {
  public:
@@ -58,6 +62,28 @@ class TestServer : public ZRM_TServer {
     } else if (m == "refuse") {
       // Finds its reply too large while building it.
       throw ZRM_EReplyTooLarge();
+    } else if (m == "wait") {
+      // Waits up to P1 ms for the middleware to give the request up, and
+      // replies (and keeps in g_wait_outcome) "done" or why it was given up.
+      std::mutex mutex;
+      std::condition_variable cv;
+      std::string outcome = "done";
+      {
+        ZRM_CancelWatch watch([&](ZRM_CancelReason why) {
+          std::lock_guard<std::mutex> lock(mutex);
+          outcome = why == ZRM_CancelReason::kClientGone ? "client_gone" : "shutdown";
+          cv.notify_all();
+        });
+        std::unique_lock<std::mutex> lock(mutex);
+        cv.wait_for(lock, std::chrono::milliseconds(ZR_Fetch<uint32_t>(request, "P1", "ZR_TUInt32")),
+                    [&] { return outcome != "done"; });
+      }
+      {
+        std::lock_guard<std::mutex> lock(g_wait_mutex);
+        g_wait_outcome = outcome;
+      }
+      DBG_Type(1, "wait: " + outcome);
+      reply = ZR_TString(outcome);
     } else if (m == "slow") {
       std::this_thread::sleep_for(std::chrono::milliseconds(
           ZR_Fetch<uint32_t>(request, "P1", "ZR_TUInt32")));

@@ -173,6 +173,24 @@ VqsrvProcess::~VqsrvProcess() {
   std::filesystem::remove_all(dir_, ec);
 }
 
+int VqsrvProcess::Terminate(int limit_ms) {
+  if (pid_ <= 0) return -1;
+  kill(pid_, SIGTERM);
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+  while (waitpid(pid_, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+      status = -1;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  pid_ = -1;
+  return status;
+}
+
 HttpReply VqsrvProcess::Post(const std::string& json_body) const {
   return Request(port_, http::verb::post, "/ZIDozeve", json_body);
 }

@@ -48,12 +48,17 @@ class VqsrvProcess {
   std::vector<std::string> LastRequestTexts() const;
 
   const std::string& TracePath() const { return trace_; }
+  int Port() const { return port_; }
   // The process's working folder (a temporary folder of its own).
   const std::string& WorkDir() const { return dir_; }
 
   // The process's peak resident memory so far (VmHWM), in kB; -1 when
   // /proc does not tell.
   long PeakMemoryKb() const;
+
+  // Sends SIGTERM and waits up to limit_ms for the process to end. Its wait
+  // status, or -1 when it was still running (it is then killed).
+  int Terminate(int limit_ms);
 
  private:
   pid_t pid_ = -1;
