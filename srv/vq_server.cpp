@@ -26,6 +26,8 @@ VQ_TServer::VQ_TServer() {
   // Read before the port is bound: a bad VQ_DSNS or VQ_DSN_ATTRIBUTES stops
   // start-up with ZR_EException naming the variable.
   VQ_DsnPolicy();
+  // The commands keep their own metrics label whatever names clients make up.
+  for (const char* name : {"open", "query", "querydbg", "extr", "elem"}) ZRM_MetricsCommandName(name);
   Bind(ZR_TString("ZIDozeve", 0xFFFFFFFF), 1, 0, false);
 }
 
