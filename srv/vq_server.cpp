@@ -2,11 +2,13 @@
 // registration with the class registry.
 #include "srv/vq_server.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "platform/com/com.h"
 #include "srv/dsn_policy.h"
+#include "srv/dsn_sources.h"
 
 namespace {
 
@@ -29,6 +31,13 @@ VQ_TServer::VQ_TServer() {
   // The commands keep their own metrics label whatever names clients make up.
   for (const char* name : {"open", "query", "querydbg", "extr", "elem"}) ZRM_MetricsCommandName(name);
   Bind(ZR_TString("ZIDozeve", 0xFFFFFFFF), 1, 0, false);
+  // Which DSNs are served from which file; mistakes (a DSN whose settings
+  // would not reach its driver, a VQ_DSNS name found nowhere, a file that
+  // cannot be read) also on standard error, whatever the trace level.
+  for (const VQ_TDsnSources::Line& line : VQ_DsnSources().Describe(VQ_DsnPolicy())) {
+    DBG_Type(1, line.text);
+    if (line.problem) std::fprintf(stderr, "vqsrv: %s\n", line.text.c_str());
+  }
 }
 
 VQ_TServer::~VQ_TServer() = default;
