@@ -131,6 +131,9 @@ result=$(grep '^RESULT ' "$VQ_TMP/wrk.log" || true)
 value() { sed -n "s/.* $1=\([0-9]*\).*/\1/p" <<<"$result"; }
 ok=$(value answered_ok); bad=$(value answered_bad)
 errors=$(( $(value connect) + $(value read) + $(value write) + $(value timeout) ))
+# wrk counts answers other than 2xx/3xx too; the larger count of the two.
+status=$(value status)
+[ "${status:-0}" -le "${bad:-0}" ] || bad=$status
 failed=$(( ${bad:-0} + errors ))
 echo "FAILED REQUESTS DURING THE STOP: $failed (answered wrong: ${bad:-?}, socket errors: $errors) of $(( ${ok:-0} + failed ))"
 check "the load ran" test -n "$result"
