@@ -12,6 +12,7 @@ PKGS=(
   haproxy dpkg-dev
   logrotate
   clang libclang-rt-14-dev llvm
+  chromium chromium-driver python3-selenium
 )
 
 missing=()

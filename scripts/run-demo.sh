@@ -24,4 +24,5 @@ export ODBCSYSINI=/etc
 export ZRM_LISTEN="$listen"
 export ZRM_DEBUG="${ZRM_DEBUG:-1}"
 echo "vqsrv on http://$listen/ZIDozeve (DSN \"demo\", trace level $ZRM_DEBUG on stderr); Ctrl-C stops it"
+echo "query console: http://$listen/"
 exec "$root/$build/bin/vqsrv"

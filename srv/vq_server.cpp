@@ -7,6 +7,7 @@
 #include <new>
 
 #include "platform/com/com.h"
+#include "srv/console/console.h"
 #include "srv/dsn_policy.h"
 #include "srv/dsn_sources.h"
 
@@ -27,14 +28,15 @@ class ComCallScope {
 VQ_TServer::VQ_TServer() {
   // Read before the port is bound: a bad VQ_DSNS or VQ_DSN_ATTRIBUTES stops
   // start-up with ZR_EException naming the variable.
-  VQ_DsnPolicy();
+  const VQ_TDsnPolicy& policy = VQ_DsnPolicy();
   // The commands keep their own metrics label whatever names clients make up.
   for (const char* name : {"open", "query", "querydbg", "extr", "elem"}) ZRM_MetricsCommandName(name);
   Bind(ZR_TString("ZIDozeve", 0xFFFFFFFF), 1, 0, false);
+  VQ_PublishConsole(*this, policy);
   // Which DSNs are served from which file; mistakes (a DSN whose settings
   // would not reach its driver, a VQ_DSNS name found nowhere, a file that
   // cannot be read) also on standard error, whatever the trace level.
-  for (const VQ_TDsnSources::Line& line : VQ_DsnSources().Describe(VQ_DsnPolicy())) {
+  for (const VQ_TDsnSources::Line& line : VQ_DsnSources().Describe(policy)) {
     DBG_Type(1, line.text);
     if (line.problem) std::fprintf(stderr, "vqsrv: %s\n", line.text.c_str());
   }

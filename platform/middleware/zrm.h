@@ -75,6 +75,17 @@ class ZRM_TServer : public ZR_TObject {
   void DBG_Type(int level, const ZR_TString& text) const;
   void DBG_Type(int level, const std::string& text) const;
 
+  // Serves body on GET path (for example "/" or "/app.js") with the given
+  // content type while the server is bound. Page answers carry headers that
+  // let a browser run only scripts and styles of the same origin. open:
+  // answered without the ZRM_TOKEN bearer token; only for content that is
+  // the same in every installation and holds no data. ZRM_CONSOLE=0 turns
+  // every page off (404). Throws ZR_EException when the server is not
+  // bound, the path does not begin with "/", is /healthz, /readyz or
+  // /metrics, or another server published it.
+  void PublishPage(const std::string& path, const std::string& content_type, std::string body,
+                   bool open);
+
   // The listening address after Bind ("127.0.0.1:7400"), with the port
   // actually bound (useful when ZRM_LISTEN asks for port 0).
   std::string ListenAddress() const;

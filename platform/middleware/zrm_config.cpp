@@ -90,6 +90,7 @@ ZRM_Config ZRM_ParseConfig(const ZRM_EnvLookup& env) {
     c.drain_grace_ms = static_cast<uint32_t>(ParseNumber("ZRM_DRAIN_GRACE_MS", v, 0, kDay));
   if (const char* v = env("ZRM_METRICS_PUBLIC"))
     c.metrics_public = ParseNumber("ZRM_METRICS_PUBLIC", v, 0, 1) == 1;
+  if (const char* v = env("ZRM_CONSOLE")) c.pages = ParseNumber("ZRM_CONSOLE", v, 0, 1) == 1;
   return c;
 }
 

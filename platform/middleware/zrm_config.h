@@ -26,6 +26,7 @@ struct ZRM_Config {
   // so a load balancer polling /readyz takes the instance out first.
   uint32_t drain_grace_ms = 0;
   bool metrics_public = false;            // /metrics and /readyz without the token
+  bool pages = true;                      // ZRM_CONSOLE: serve the pages servers publish
 };
 
 // Looks a variable up; null when it is not set.

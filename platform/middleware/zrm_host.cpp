@@ -114,6 +114,7 @@ void ZRM_Host::Detach(const std::string& name) {
   if (it == routes_.end()) return;
   Route& route = *it->second;
   route.closing = true;
+  pages_.RemoveOwner(route.server);
   routes_cv_.wait(lock, [&] { return route.running.load() == 0; });
   routes_.erase(it);
 }

@@ -25,6 +25,7 @@
 
 #include "platform/middleware/zrm.h"
 #include "platform/middleware/zrm_config.h"
+#include "platform/middleware/zrm_pages.h"
 
 class ZRM_Session;
 
@@ -51,7 +52,8 @@ class ZRM_Host : public std::enable_shared_from_this<ZRM_Host> {
   // socket) for the first name. Throws ZR_EException when the name is bound
   // already or the address cannot be bound.
   static std::shared_ptr<ZRM_Host> Attach(const std::string& name, ZRM_TServer* server);
-  // Removes the name, then waits until no request of it is running.
+  // Removes the name and the pages its server published, then waits until
+  // no request of it is running.
   void Detach(const std::string& name);
 
   ZRM_Host(const ZRM_Config& config, const std::string& first_name);
@@ -75,6 +77,12 @@ class ZRM_Host : public std::enable_shared_from_this<ZRM_Host> {
   // The route of name with one more request counted, or null.
   Route* Acquire(std::string_view name);
   void Release(Route* route);
+  // Pages servers publish; FindPage answers null for every path while
+  // ZRM_CONSOLE=0.
+  ZRM_PageTable& Pages() { return pages_; }
+  std::shared_ptr<const ZRM_Page> FindPage(std::string_view path) const {
+    return config_.pages ? pages_.Find(path) : nullptr;
+  }
   // Counts a request for the loop's idle time-out and gives its number.
   uint64_t BeginRequest(int64_t now_ns);
   void EndRequest();
@@ -117,6 +125,7 @@ class ZRM_Host : public std::enable_shared_from_this<ZRM_Host> {
   std::mutex routes_mutex_;
   std::condition_variable routes_cv_;
   std::map<std::string, std::unique_ptr<Route>, std::less<>> routes_;
+  ZRM_PageTable pages_;
 
   // Open sessions, for limits, deadlines and the drain.
   std::mutex sessions_mutex_;

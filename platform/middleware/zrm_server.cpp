@@ -91,6 +91,17 @@ void ZRM_TServer::DBG_Type(int level, const std::string& text) const {
   ZRM_TraceRecord(level, ZRM_CurrentRequestNumber(), text);
 }
 
+void ZRM_TServer::PublishPage(const std::string& path, const std::string& content_type,
+                              std::string body, bool open) {
+  if (!impl_->host) throw ZR_EException("cannot publish a page at \"" + path + "\": the server is not bound");
+  ZRM_Page page;
+  page.content_type = content_type;
+  page.body = std::move(body);
+  page.open = open;
+  page.owner = this;
+  impl_->host->Pages().Add(path, std::move(page));
+}
+
 std::string ZRM_TServer::ListenAddress() const {
   return impl_->host ? impl_->host->ListenAddress() : std::string();
 }

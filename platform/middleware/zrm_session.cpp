@@ -10,6 +10,7 @@
 #include "platform/middleware/zrm_dispatch.h"
 #include "platform/middleware/zrm_host.h"
 #include "platform/middleware/zrm_metrics.h"
+#include "platform/middleware/zrm_pages.h"
 #include "platform/middleware/zrm_trace.h"
 
 namespace http = boost::beast::http;
@@ -225,9 +226,11 @@ void ZRM_Session::OnRequest() {
   if (const auto q = target.find('?'); q != std::string_view::npos) target = target.substr(0, q);
 
   const bool operational = target == "/healthz" || target == "/readyz" || target == "/metrics";
-  const bool open = operational && host_.Config().metrics_public;
+  const std::shared_ptr<const ZRM_Page> page = operational ? nullptr : host_.FindPage(target);
+  const bool open = operational ? host_.Config().metrics_public : page && page->open;
   if (!open && !Authorised())
     return RespondError(401, "Unauthorized", "missing or wrong bearer token");
+  if (page) return ServePage(*page, target);
   if (operational) {
     if (req.method() != http::verb::get) {
       allow_ = "GET";
@@ -287,6 +290,16 @@ void ZRM_Session::RunService(ZRM_Host& host, std::string_view target) {
   Respond(status);
 }
 
+void ZRM_Session::ServePage(const ZRM_Page& page, std::string_view target) {
+  if (parser_->get().method() != http::verb::get) {
+    allow_ = "GET";
+    return RespondError(405, "MethodNotAllowed", "use GET on " + std::string(target));
+  }
+  reply_.assign(page.body);
+  extra_headers_ = kZRM_PageHeaders;
+  Respond(200, false, page.content_type.c_str());
+}
+
 size_t ZRM_Session::ReplySize() const {
   size_t size = reply_.size();
   for (const std::string& more : reply_more_) size += more.size();
@@ -318,6 +331,10 @@ void ZRM_Session::Respond(unsigned status, bool close, const char* content_type)
     allow_ = nullptr;
   }
   if (status == 401) head_.append("\r\nWWW-Authenticate: Bearer");
+  if (extra_headers_ != nullptr) {
+    head_.append("\r\n").append(extra_headers_);
+    extra_headers_ = nullptr;
+  }
   if (close_after_)
     head_.append("\r\nConnection: close");
   else if (parser_->get().version() == 10)

@@ -16,6 +16,7 @@
 #include "platform/middleware/zrm.h"
 
 class ZRM_Host;
+struct ZRM_Page;
 
 class ZRM_Session : public std::enable_shared_from_this<ZRM_Session> {
  public:
@@ -48,6 +49,7 @@ class ZRM_Session : public std::enable_shared_from_this<ZRM_Session> {
   void OnParseError(boost::beast::error_code ec);
   void OnRequest();
   void RunService(ZRM_Host& host, std::string_view target);
+  void ServePage(const ZRM_Page& page, std::string_view target);
   size_t ReplySize() const;  // reply_ and reply_more_ together
   void Respond(unsigned status, bool close = false, const char* content_type = nullptr);
   void RespondError(unsigned status, const char* type, const std::string& message,
@@ -72,6 +74,7 @@ class ZRM_Session : public std::enable_shared_from_this<ZRM_Session> {
   std::string head_;    // status line and header of the answer
   std::string command_;  // metrics label of the running request
   const char* allow_ = nullptr;  // Allow header of a 405
+  const char* extra_headers_ = nullptr;  // further header lines of one answer, joined by CRLF
   bool keep_alive_ = true;
   bool close_after_ = false;
   bool continue_sent_ = false;

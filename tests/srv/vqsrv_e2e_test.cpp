@@ -199,12 +199,14 @@ TEST(VqsrvProcess, HangupDuringASlowStatementAnswersItAndExitsZero) {
   const auto start = std::chrono::steady_clock::now();
   p.Signal(SIGHUP);
   const auto answer = c.Read();
+  // Answered within the drain time; the exit itself may take a moment more
+  // (a sanitizer build checks for leaks on the way out).
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_EQ(answer.status, 200u);
   EXPECT_EQ(answer.body, "\"" + std::to_string(n) + "\"");
-  const int status = p.Wait(std::chrono::seconds(12));
-  ASSERT_NE(status, -1) << "still running after the drain time";
+  const int status = p.Wait(std::chrono::seconds(15));
+  ASSERT_NE(status, -1) << "still running long after the drain time";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 // Under a steady load of "extr" requests (one trace line each) the trace file

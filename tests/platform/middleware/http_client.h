@@ -9,6 +9,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <cerrno>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -20,6 +21,7 @@ struct HttpAnswer {
   std::string content_type;
   bool keep_alive = false;
   std::string www_authenticate;
+  std::map<std::string, std::string> fields;  // every header field, by name as sent
 };
 
 class HttpClient {
@@ -83,6 +85,7 @@ class HttpClient {
     a.content_type = std::string(res[http::field::content_type]);
     a.keep_alive = res.keep_alive();
     a.www_authenticate = std::string(res[http::field::www_authenticate]);
+    for (const auto& f : res) a.fields[std::string(f.name_string())] = std::string(f.value());
     return a;
   }
 

@@ -137,9 +137,10 @@ TEST(ZrmLimits, LargeHeaderIs431AndBodyLimitIs413) {
 TEST(ZrmLimits, BadLimitValuesNameTheVariable) {
   for (const char* var : {"ZRM_READ_TIMEOUT_MS", "ZRM_IDLE_TIMEOUT_MS", "ZRM_MAX_CONNECTIONS",
                           "ZRM_MAX_REPLY", "ZRM_MAX_HEADER", "ZRM_DRAIN_TIMEOUT_MS",
-                          "ZRM_METRICS_PUBLIC"}) {
+                          "ZRM_METRICS_PUBLIC", "ZRM_CONSOLE"}) {
     for (const char* bad : {"", "0", "x1", "-5", "99999999999999999999"}) {
-      if (std::string(var) == "ZRM_METRICS_PUBLIC" && std::string(bad) == "0") continue;
+      const std::string flag = var;  // 0 and 1 are its values
+      if ((flag == "ZRM_METRICS_PUBLIC" || flag == "ZRM_CONSOLE") && std::string(bad) == "0") continue;
       try {
         ZRM_ParseConfig([&](const char* name) -> const char* {
           return std::string(name) == var ? bad : nullptr;
@@ -155,6 +156,7 @@ TEST(ZrmLimits, BadLimitValuesNameTheVariable) {
   EXPECT_EQ(d.max_header, 16384u);
   EXPECT_EQ(d.max_connections, 1024u);
   EXPECT_FALSE(d.metrics_public);
+  EXPECT_TRUE(d.pages);
 }
 
 TEST(ZrmLimits, BearerTokenCases) {
