@@ -1,5 +1,6 @@
 // JSON reader: RapidJSON's iterative SAX parser builds framework values on an
 // explicit stack, so neither parsing nor building recurses.
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -14,9 +15,43 @@
 
 namespace {
 
+// Numbers arrive as their text and are converted here: the parser's own
+// full-precision conversion reads outside its tables on some long mantissas
+// with large exponents, and from_chars rounds correctly anyway.
 constexpr unsigned kParseFlags = rapidjson::kParseIterativeFlag |
                                  rapidjson::kParseValidateEncodingFlag |
-                                 rapidjson::kParseFullPrecisionFlag;
+                                 rapidjson::kParseNumbersAsStringsFlag;
+
+// Decimal exponent of the first significant digit of a JSON number whose
+// value is not zero; saturates far beyond any double's range.
+long long DecimalMagnitude(std::string_view text) {
+  size_t i = text[0] == '-' ? 1 : 0;
+  long long digits_before_point = 0;
+  long long zeros_after_point = 0;
+  bool significant = false;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (text[i] != '0') significant = true;
+    if (significant) ++digits_before_point;
+  }
+  if (i < text.size() && text[i] == '.') {
+    for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+      if (!significant && text[i] == '0') ++zeros_after_point;
+      else significant = true;
+    }
+  }
+  long long exponent = 0;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    const bool negative = i < text.size() && text[i] == '-';
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+    for (; i < text.size(); ++i) {
+      if (exponent < 1000000000) exponent = exponent * 10 + (text[i] - '0');
+    }
+    if (negative) exponent = -exponent;
+  }
+  return digits_before_point > 0 ? exponent + digits_before_point - 1
+                                 : exponent - zeros_after_point - 1;
+}
 
 class Builder {
  public:
@@ -40,7 +75,28 @@ class Builder {
     }
     return Put(ZR_TAny(d));
   }
-  bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }  // not requested
+  // The text has the JSON number grammar, checked by the parser.
+  bool RawNumber(const char* s, rapidjson::SizeType len, bool) {
+    const char* end = s + len;
+    if (std::string_view(s, len).find_first_of(".eE") == std::string_view::npos) {
+      int64_t i = 0;
+      const auto [ptr, ec] = std::from_chars(s, end, i);
+      if (ec == std::errc() && ptr == end) return Put(ZR_TAny(i));
+      // Beyond 64 bits: the nearest double, as for any other number.
+    }
+    double d = 0;
+    const auto [ptr, ec] = std::from_chars(s, end, d);
+    if (ec == std::errc::result_out_of_range) {
+      // Too small for a double reads as zero; too large is refused.
+      if (DecimalMagnitude(std::string_view(s, len)) > 0) return Double(HUGE_VAL);
+      return Double(s[0] == '-' ? -0.0 : 0.0);
+    }
+    if (ec != std::errc() || ptr != end) {
+      failure = "malformed number";
+      return false;
+    }
+    return Double(d);
+  }
   bool String(const char* s, rapidjson::SizeType len, bool) {
     return Put(ZR_TAny(ZR_TString(std::string(s, len))));
   }

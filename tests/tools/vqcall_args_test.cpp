@@ -120,7 +120,9 @@ TEST(VqcallArgs, Urls) {
   EXPECT_EQ(u.target, "/ZIDozeve");
   u = ParseUrl("http://example.test");
   EXPECT_EQ(u.port, "80");
-  EXPECT_EQ(u.target, "/");
+  EXPECT_EQ(u.target, "/ZIDozeve");
+  EXPECT_EQ(ParseUrl("http://127.0.0.1:7400/").target, "/ZIDozeve");
+  EXPECT_EQ(ParseUrl("http://127.0.0.1:7400/other").target, "/other");
   u = ParseUrl("http://[::1]:81/x?y=1");
   EXPECT_EQ(u.host, "::1");
   EXPECT_EQ(u.port, "81");

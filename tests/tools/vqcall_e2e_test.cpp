@@ -142,6 +142,11 @@ TEST_F(VqcallE2E, ErrorRepliesAndHttpErrors) {
   r = RunVqcall({"--url", "http://" + server_->Address() + "/elsewhere", "open", dsn_});
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_NE(r.err.find("HTTP 404"), std::string::npos) << r.err;
+
+  // The service's address alone reaches the service.
+  r = RunVqcall({"--url", "http://" + server_->Address(), "extr", "abc", "1"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "bc\n");
 }
 
 TEST_F(VqcallE2E, EnvironmentAndUsage) {

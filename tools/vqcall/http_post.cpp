@@ -23,7 +23,10 @@ Url ParseUrl(const std::string& text) {
   const size_t slash = rest.find('/');
   const std::string authority = rest.substr(0, slash);
   Url url;
+  // A bare address ("http://host:7400" or ".../") means the service's own
+  // path; any other path is taken as it stands.
   url.target = slash == std::string::npos ? "/" : rest.substr(slash);
+  if (url.target == "/") url.target = kServicePath;
   std::string port_text;
   if (!authority.empty() && authority.front() == '[') {
     const size_t close = authority.find(']');

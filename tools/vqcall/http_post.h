@@ -12,10 +12,14 @@ namespace vqcall {
 struct Url {
   std::string host;    // without brackets for IPv6 literals
   std::string port;    // "80" when the URL names none
-  std::string target;  // path and query, "/" at least
+  std::string target;  // path and query
 };
 
-// Accepts http://host[:port][/path]. Throws UsageError otherwise.
+// Where the service answers when the URL gives only its address.
+inline constexpr const char* kServicePath = "/ZIDozeve";
+
+// Accepts http://host[:port][/path]; with no path (or just "/") the target
+// is kServicePath. Throws UsageError otherwise.
 Url ParseUrl(const std::string& text);
 
 struct HttpResult {

@@ -54,6 +54,22 @@ TEST(Json, Numbers) {
   EXPECT_EQ(ZR_JsonEncode(ZR_TAny(-HUGE_VAL)), "null");
 }
 
+// Long mantissas with large exponents once read outside the parser's tables.
+TEST(Json, LongMantissasWithLargeExponents) {
+  const std::string zeros300(300, '0');
+  const std::string zeros400(400, '0');
+  EXPECT_EQ(*ZR_JsonDecode("0." + zeros400 + "1e-300").AsDouble(), 0.0);
+  EXPECT_EQ(*ZR_JsonDecode("[0." + zeros300 + "15e300]").AsArray()->operator[](0).AsDouble(), 0.15);
+  EXPECT_EQ(*ZR_JsonDecode("1" + zeros300 + "e-300").AsDouble(), 1.0);
+  EXPECT_EQ(*ZR_JsonDecode("1.7976931348623157e308").AsDouble(), 1.7976931348623157e308);
+  EXPECT_EQ(*ZR_JsonDecode("4.9e-324").AsDouble(), 4.9e-324);
+  EXPECT_TRUE(std::signbit(*ZR_JsonDecode("-1e-400").AsDouble()));
+  EXPECT_EQ(*ZR_JsonDecode("-0").AsInt(), 0);
+  EXPECT_EQ(*ZR_JsonDecode("-9223372036854775809").AsDouble(), -9223372036854775808.0);
+  EXPECT_NE(DecodeError("0." + zeros400 + "1e800").find("number out of range"), std::string::npos);
+  EXPECT_NE(DecodeError("1.8e308").find("number out of range"), std::string::npos);
+}
+
 TEST(Json, RejectsBadTextWithOffset) {
   EXPECT_NE(DecodeError("\"\xC3(\"").find("invalid UTF-8"), std::string::npos);
   EXPECT_NE(DecodeError("\"\xED\xA0\x80\"").find("invalid UTF-8"), std::string::npos);
