@@ -2,6 +2,7 @@
 // registration with the class registry.
 #include "srv/vq_server.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -11,6 +12,7 @@
 #include "srv/dsn_policy.h"
 #include "srv/vq_cancel.h"
 #include "srv/vq_metrics.h"
+#include "srv/dsn_sources.h"
 
 namespace {
 
@@ -31,8 +33,17 @@ VQ_TServer::VQ_TServer() {
   // start-up with ZR_EException naming the variable.
   const VQ_TDsnPolicy& policy = VQ_DsnPolicy();
   VQ_RegisterMetrics();
+  // The commands keep their own metrics label whatever names clients make up.
+  for (const char* name : {"open", "query", "querydbg", "extr", "elem"}) ZRM_MetricsCommandName(name);
   Bind(ZR_TString("ZIDozeve", 0xFFFFFFFF), 1, 0, false);
   VQ_PublishConsole(*this, policy);
+  // Which DSNs are served from which file; mistakes (a DSN whose settings
+  // would not reach its driver, a VQ_DSNS name found nowhere, a file that
+  // cannot be read) also on standard error, whatever the trace level.
+  for (const VQ_TDsnSources::Line& line : VQ_DsnSources().Describe(policy)) {
+    DBG_Type(1, line.text);
+    if (line.problem) std::fprintf(stderr, "vqsrv: %s\n", line.text.c_str());
+  }
 }
 
 VQ_TServer::~VQ_TServer() = default;

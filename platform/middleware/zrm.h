@@ -152,6 +152,11 @@ void ZRM_AddMetricsSource(std::function<void(std::string& out)> text);
 // '_') are counted under vqsrv_errors_total{kind,code}. Thread-safe.
 void ZRM_CountError(const char* kind, uint32_t code);
 
+// Declares a command name the server serves (a request's "M"): it keeps
+// its own label in GET /metrics however many other names clients send.
+// Thread-safe; declaring a name twice changes nothing.
+void ZRM_MetricsCommandName(const char* name);
+
 // Module initialisation of the middleware: non-zero once the module is
 // ready; a call after a failure tries again.
 extern "C" bool __ZR_INITIALIZATION_FUNCTION_VERArid__();

@@ -87,6 +87,8 @@ ZRM_Config ZRM_ParseConfig(const ZRM_EnvLookup& env) {
     c.max_header = static_cast<uint32_t>(ParseNumber("ZRM_MAX_HEADER", v, 256, 1 << 20));
   if (const char* v = env("ZRM_DRAIN_TIMEOUT_MS"))
     c.drain_timeout_ms = static_cast<uint32_t>(ParseNumber("ZRM_DRAIN_TIMEOUT_MS", v, 1, kDay));
+  if (const char* v = env("ZRM_DRAIN_GRACE_MS"))
+    c.drain_grace_ms = static_cast<uint32_t>(ParseNumber("ZRM_DRAIN_GRACE_MS", v, 0, kDay));
   if (const char* v = env("ZRM_METRICS_PUBLIC"))
     c.metrics_public = ParseNumber("ZRM_METRICS_PUBLIC", v, 0, 1) == 1;
   if (const char* v = env("ZRM_CONSOLE")) c.pages = ParseNumber("ZRM_CONSOLE", v, 0, 1) == 1;

@@ -21,6 +21,10 @@ struct ZRM_Config {
   uint64_t max_reply = uint64_t{256} << 20;  // reply body bytes; past it: 500
   uint32_t max_header = 16384;            // request line and header bytes; past it: 431
   uint32_t drain_timeout_ms = 10000;      // running requests answered within this after a stop
+  // After a stop signal /readyz answers 503 at once, but the listener keeps
+  // accepting (and requests are served) this long before the drain begins,
+  // so a load balancer polling /readyz takes the instance out first.
+  uint32_t drain_grace_ms = 0;
   bool metrics_public = false;            // /metrics and /readyz without the token
   bool pages = true;                      // ZRM_CONSOLE: serve the pages servers publish
 };

@@ -207,38 +207,48 @@ void ZRM_Host::ForEachSession(const std::function<void(const std::shared_ptr<ZRM
 }
 
 void ZRM_Host::StartAccept() {
+  if (!acceptor_.is_open()) return;  // closed by an earlier stop
   accepting_ = true;
   acceptor_.async_accept(asio::make_strand(io_), [this](boost::system::error_code ec,
                                                         tcp::socket socket) {
-    if (!accepting_ || Draining()) return;
     if (ec) {
-      if (ec == asio::error::operation_aborted) return;
+      if (ec == asio::error::operation_aborted || !accepting_) return;
       // Out of descriptors and the like: try again a little later.
       retry_timer_.expires_after(std::chrono::milliseconds(50));
       retry_timer_.async_wait([this](boost::system::error_code ec) {
-        if (!ec && accepting_ && !Draining()) StartAccept();
+        if (!ec && accepting_) StartAccept();
       });
       return;
     }
-    std::shared_ptr<ZRM_Session> session;
-    {
-      std::lock_guard<std::mutex> lock(sessions_mutex_);
-      if (sessions_.size() < config_.max_connections) {
-        session = std::make_shared<ZRM_Session>(*this, std::move(socket), next_socket_id_++);
-        sessions_.emplace(session.get(), session);
-      }
+    // A connection accepted just before the accepting stopped is answered
+    // all the same: dropping it would reset it.
+    Adopt(std::move(socket));
+    if (accepting_) StartAccept();
+  });
+}
+
+void ZRM_Host::Adopt(tcp::socket socket) {
+  std::shared_ptr<ZRM_Session> session;
+  {
+    std::lock_guard<std::mutex> lock(sessions_mutex_);
+    if (sessions_.size() < config_.max_connections) {
+      session = std::make_shared<ZRM_Session>(*this, std::move(socket), next_socket_id_++);
+      sessions_.emplace(session.get(), session);
     }
-    if (!session) {
-      auto ex = socket.get_executor();
-      std::make_shared<Refusal>(std::move(socket), ex)->Start();
-      return StartAccept();
-    }
-    {
-      std::lock_guard<std::mutex> lock(hooks_mutex_);
-      if (hooks_ && hooks_->connection_added) hooks_->connection_added(session->Socket());
-    }
-    asio::post(session->Executor(), [session] { session->Start(); });
-    StartAccept();
+  }
+  if (!session) {
+    auto ex = socket.get_executor();
+    std::make_shared<Refusal>(std::move(socket), ex)->Start();
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(hooks_mutex_);
+    if (hooks_ && hooks_->connection_added) hooks_->connection_added(session->Socket());
+  }
+  const bool drain = drain_begun_;
+  asio::post(session->Executor(), [session, drain] {
+    if (drain) session->Drain();  // its request, if one comes, is answered 503
+    session->Start();
   });
 }
 
@@ -252,7 +262,7 @@ void ZRM_Host::ArmIdleTimer() {
     const int64_t now = ZRM_NowNs();
     const bool busy = in_flight_.load(std::memory_order_relaxed) != 0;
     if (!busy && now - last_request_ns_.load(std::memory_order_relaxed) >= limit)
-      return BeginDrain();
+      return BeginDrain(false);
     if (busy) last_request_ns_.store(now, std::memory_order_relaxed);
     ArmIdleTimer();
   });
@@ -278,9 +288,10 @@ void ZRM_Host::ArmSweep() {
 
 // SIGUSR1 reopens the trace file (after a rotation) and the loop goes on,
 // also while draining. SIGINT, SIGTERM and SIGHUP (a closed terminal, an
-// operator's habit) go to the server's HandleEvent and then start the drain;
-// during the drain they change nothing.
+// operator's habit) go to the server's HandleEvent and then stop the
+// server (grace time, then drain); once stopping they change nothing.
 void ZRM_Host::WaitSignal() {
+  if (finished_) return;  // a stop that drained at once: waiting on would keep the loop
   signals_->async_wait([this](boost::system::error_code ec, int signo) {
     if (ec || finished_) return;  // as for the sweep: no waiting past Finish
     if (signo == SIGUSR1) {
@@ -294,7 +305,10 @@ void ZRM_Host::WaitSignal() {
       consumed = hooks_ && hooks_->handle_event && hooks_->handle_event(signo);
       may_exit = !hooks_ || !hooks_->allow_exit || hooks_->allow_exit();
     }
-    if (!consumed && may_exit) return BeginDrain();
+    if (!consumed && may_exit) {
+      BeginStop();
+      return WaitSignal();  // SIGUSR1 still reopens the trace while stopping
+    }
     WaitSignal();
   });
 }
@@ -325,12 +339,28 @@ void ZRM_Host::ReopenTrace() {
   }
 }
 
-void ZRM_Host::BeginDrain() {
+void ZRM_Host::BeginStop() {
   if (Draining()) return;
   draining_ = true;
-  accepting_ = false;
-  boost::system::error_code ec;
-  acceptor_.cancel(ec);
+  idle_timer_.cancel();
+  if (config_.drain_grace_ms == 0) return BeginDrain();
+  grace_timer_.expires_after(std::chrono::milliseconds(config_.drain_grace_ms));
+  grace_timer_.async_wait([this](boost::system::error_code ec) {
+    if (!ec && !finished_) BeginDrain();
+  });
+}
+
+void ZRM_Host::BeginDrain(bool close_listener) {
+  if (drain_begun_) return;
+  drain_begun_ = true;
+  draining_ = true;
+  if (close_listener) {
+    CloseListener();
+  } else {
+    accepting_ = false;
+    boost::system::error_code ec;
+    acceptor_.cancel(ec);
+  }
   idle_timer_.cancel();
   retry_timer_.cancel();
   ForEachSession([](const std::shared_ptr<ZRM_Session>& s) {
@@ -347,8 +377,26 @@ void ZRM_Host::BeginDrain() {
   CheckDrained();
 }
 
+// Connections whose handshake is done wait in the kernel's listen queue;
+// closing the listener would reset them unanswered. So they are taken first
+// (their requests get 503, see ZRM_Session::Drain), then the listener
+// closes and further connection attempts are refused at once.
+void ZRM_Host::CloseListener() {
+  accepting_ = false;
+  boost::system::error_code ec;
+  acceptor_.cancel(ec);
+  if (!acceptor_.is_open()) return;
+  acceptor_.non_blocking(true, ec);
+  while (!ec) {
+    tcp::socket socket(asio::make_strand(io_));
+    acceptor_.accept(socket, ec);
+    if (!ec) Adopt(std::move(socket));
+  }
+  acceptor_.close(ec);
+}
+
 void ZRM_Host::CheckDrained() {
-  if (finished_ || !Draining()) return;
+  if (finished_ || !drain_begun_) return;
   bool empty;
   {
     std::lock_guard<std::mutex> lock(sessions_mutex_);
@@ -361,6 +409,7 @@ void ZRM_Host::Finish() {
   if (finished_) return;
   finished_ = true;
   drain_timer_.cancel();
+  grace_timer_.cancel();
   sweep_timer_.cancel();
   hangups_.Stop();
   boost::system::error_code ec;
@@ -372,7 +421,7 @@ void ZRM_Host::Finish() {
 void ZRM_Host::RequestStop() {
   stop_requested_ = true;
   asio::post(control_, [this] {
-    if (running_ && stop_requested_.exchange(false)) BeginDrain();
+    if (running_ && stop_requested_.exchange(false)) BeginStop();
   });
 }
 
@@ -384,6 +433,7 @@ void ZRM_Host::Run(const ZRM_LoopHooks& hooks, int idle_timeout_ms) {
     hooks_ = &hooks;
   }
   draining_ = false;
+  drain_begun_ = false;
   forced_ = false;
   cancelled_ = false;
   finished_ = false;
@@ -420,7 +470,7 @@ void ZRM_Host::Run(const ZRM_LoopHooks& hooks, int idle_timeout_ms) {
   ArmIdleTimer();
   ArmSweep();
   hangups_.Start();
-  if (stop_requested_.exchange(false)) BeginDrain();
+  if (stop_requested_.exchange(false)) BeginStop();
   control_.run();  // returns once the drain has finished or was cut short
 
   signals_.reset();

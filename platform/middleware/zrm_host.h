@@ -73,6 +73,8 @@ class ZRM_Host : public std::enable_shared_from_this<ZRM_Host> {
 
   // For sessions (any I/O thread).
   const ZRM_Config& Config() const { return config_; }
+  // True from a stop on (the grace time included): /readyz answers 503 and
+  // answers close their connection.
   bool Draining() const { return draining_.load(std::memory_order_relaxed); }
   // The route of name with one more request counted, or null.
   Route* Acquire(std::string_view name);
@@ -92,11 +94,19 @@ class ZRM_Host : public std::enable_shared_from_this<ZRM_Host> {
 
  private:
   void StartAccept();
+  // Takes an accepted connection into a session (or refuses it past
+  // ZRM_MAX_CONNECTIONS). EventLoop thread.
+  void Adopt(boost::asio::ip::tcp::socket socket);
   void ArmIdleTimer();
   void ArmSweep();
   void WaitSignal();
   void ReopenTrace();
-  void BeginDrain();
+  // A stop: readiness off at once, the drain after ZRM_DRAIN_GRACE_MS.
+  void BeginStop();
+  // close_listener: false for the idle time-out, after which the loop may
+  // run again on the same listener.
+  void BeginDrain(bool close_listener = true);
+  void CloseListener();
   void CheckDrained();
   void Finish();
   void ForEachSession(const std::function<void(const std::shared_ptr<ZRM_Session>&)>& f);
@@ -111,6 +121,7 @@ class ZRM_Host : public std::enable_shared_from_this<ZRM_Host> {
   boost::asio::ip::tcp::acceptor acceptor_{control_};
   boost::asio::steady_timer idle_timer_{control_};
   boost::asio::steady_timer drain_timer_{control_};
+  boost::asio::steady_timer grace_timer_{control_};  // ZRM_DRAIN_GRACE_MS after a stop
   boost::asio::steady_timer sweep_timer_{control_};  // read and idle deadlines
   boost::asio::steady_timer retry_timer_{control_};  // accepting again after a failure
   std::optional<boost::asio::signal_set> signals_;
@@ -136,6 +147,10 @@ class ZRM_Host : public std::enable_shared_from_this<ZRM_Host> {
   std::atomic<unsigned> in_flight_{0};
   std::atomic<uint64_t> next_socket_id_{1};
 
+  // The drain proper has begun: no more accepting, sessions told to close
+  // (EventLoop thread). Draining() is true from the stop on, the grace
+  // included.
+  bool drain_begun_ = false;
   bool forced_ = false;    // the drain time ran out (EventLoop thread)
   bool cancelled_ = false;  // running requests were told to give up then
   bool finished_ = false;  // the drain is over (EventLoop thread)

@@ -15,6 +15,7 @@ namespace {
 
 constexpr size_t kBuckets = std::size(kZrmDurationBounds) + 1;  // last: +Inf
 constexpr unsigned kMinCode = 100, kMaxCode = 599;
+constexpr unsigned kCommandSlots = kZrmMaxCommandLabels + kZrmMaxKnownCommands;
 
 // A counter written by one thread only: a relaxed load and store, no locked
 // instruction; readers may see a slightly old value, which a scrape allows.
@@ -34,7 +35,7 @@ struct Shard {
   Counter received, sent;
   std::atomic<int64_t> in_flight{0};
   Counter responses[kMaxCode - kMinCode + 1];
-  CommandStats commands[kZrmMaxCommandLabels + 1];  // [0]: "other"
+  CommandStats commands[kCommandSlots + 1];  // [0]: "other"
 };
 
 std::mutex g_mutex;  // shards list, free shards, command names, error counts
@@ -53,9 +54,12 @@ std::mutex g_sources_mutex;
 std::vector<std::function<void(std::string&)>>& g_sources = *new std::vector<std::function<void(std::string&)>>;
 
 // Command names: slot i + 1 holds g_names[i]; written once, under the lock,
-// before the count that publishes it.
-char g_names[kZrmMaxCommandLabels][33];
+// before the count that publishes it. Names clients made up take at most
+// kZrmMaxCommandLabels of the slots, so the declared ones always find room.
+char g_names[kCommandSlots][33];
 std::atomic<unsigned> g_name_count{0};
+unsigned g_made_up_count = 0;  // under g_mutex
+unsigned g_known_count = 0;    // under g_mutex
 
 // A thread's shard goes back to the free list when the thread ends; the next
 // thread continues its counts, so totals never drop.
@@ -82,7 +86,9 @@ Shard& MyShard() {
   return *t_lease.shard;
 }
 
-unsigned CommandSlot(std::string_view name) {
+// The slot of name, made when known (a declared name) or while made-up
+// names have room; 0 ("other") otherwise.
+unsigned CommandSlot(std::string_view name, bool known = false) {
   if (name == "other") return 0;
   unsigned n = g_name_count.load(std::memory_order_acquire);
   for (unsigned i = 0; i < n; ++i)
@@ -91,7 +97,10 @@ unsigned CommandSlot(std::string_view name) {
   n = g_name_count.load(std::memory_order_relaxed);
   for (unsigned i = 0; i < n; ++i)
     if (name == g_names[i]) return i + 1;
-  if (n == kZrmMaxCommandLabels || name.size() >= sizeof g_names[0]) return 0;
+  if (name.size() >= sizeof g_names[0]) return 0;
+  unsigned& used = known ? g_known_count : g_made_up_count;
+  if (used == (known ? kZrmMaxKnownCommands : kZrmMaxCommandLabels)) return 0;
+  ++used;
   std::memcpy(g_names[n], name.data(), name.size());
   g_names[n][name.size()] = '\0';
   g_name_count.store(n + 1, std::memory_order_release);
@@ -128,6 +137,13 @@ std::string_view ZRM_CommandLabel(const std::string* m) {
   for (char c : *m)
     if (c < 0x20 || c > 0x7e) return "other";
   return *m;
+}
+
+void ZRM_MetricsCommandName(const char* name) {
+  if (name == nullptr) return;
+  const std::string text(name);
+  const std::string_view label = ZRM_CommandLabel(&text);
+  if (label != "other") CommandSlot(label, true);
 }
 
 void ZRM_MetricsRequest(std::string_view command, unsigned status, double seconds) {

@@ -8,10 +8,12 @@
 #include <string>
 #include <string_view>
 
-// Commands get their own label while there are at most this many distinct
-// names; later ones are counted as "other" so a client cannot grow the
-// table without bound.
+// Names a client makes up get their own label while there are at most this
+// many of them; later ones are counted as "other" so a client cannot grow
+// the table without bound. The server's own command names (see
+// ZRM_MetricsCommandName) always keep theirs, up to kZrmMaxKnownCommands.
 constexpr unsigned kZrmMaxCommandLabels = 64;
+constexpr unsigned kZrmMaxKnownCommands = 16;
 
 // The label of a request's "M": the text when it is at most 32 printable
 // ASCII characters, else "other".

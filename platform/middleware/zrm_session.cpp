@@ -3,6 +3,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/string.hpp>
+#include <algorithm>
 #include <array>
 #include <chrono>
 
@@ -86,8 +87,21 @@ bool ZRM_Session::Overdue(int64_t now_ns) const {
 }
 
 void ZRM_Session::Drain() {
+  if (draining_ || closed_) return;
   draining_ = true;
-  if (phase_.load(std::memory_order_relaxed) == kIdle) Close();
+  // Between two requests of a keep-alive connection: closed gently (the
+  // client sees the end of the stream). A connection that has not had its
+  // first request yet waits for it: the client has sent it or is about to.
+  if (phase_.load(std::memory_order_relaxed) != kIdle) return;
+  if (answered_ && buffer_.size() == 0) return Linger();
+  SetPhase(kIdle, DrainWaitMs());
+}
+
+// How long a connection without a request waits for one once the drain has
+// begun: clients send their request right after connecting, so a short wait
+// answers them without one silent client holding up the whole stop.
+uint32_t ZRM_Session::DrainWaitMs() const {
+  return std::min<uint32_t>(host_.Config().read_timeout_ms, 1000);
 }
 
 void ZRM_Session::Close() {
@@ -125,12 +139,14 @@ void ZRM_Session::NewRequest() {
   parser_->body_limit(host_.Config().max_body);
   continue_sent_ = false;
   close_after_ = false;
-  if (draining_) return Close();
+  if (draining_ && answered_) return Linger();
   if (buffer_.size() > 0) {  // a pipelined request is here already
     SetPhase(kReading, host_.Config().read_timeout_ms);
     return Parse();
   }
-  SetPhase(kIdle, host_.Config().idle_timeout_ms);
+  // A connection taken while draining gets only a short time to send its
+  // request, not the idle time of a keep-alive connection.
+  SetPhase(kIdle, draining_ ? DrainWaitMs() : host_.Config().idle_timeout_ms);
   ReadMore();
 }
 
@@ -239,6 +255,9 @@ void ZRM_Session::OnRequest() {
 
 void ZRM_Session::RunService(ZRM_Host& host, std::string_view target) {
   auto& req = parser_->get();
+  if (draining_)  // not started before the drain: safe to send again elsewhere
+    return RespondError(503, "ServiceUnavailable",
+                        "the server is shutting down; the request did not run", true);
   ZRM_Host::Route* route =
       target.size() > 1 && target[0] == '/' ? host.Acquire(target.substr(1)) : nullptr;
   if (route == nullptr)
@@ -311,6 +330,7 @@ void ZRM_Session::RespondError(unsigned status, const char* type, const std::str
 }
 
 void ZRM_Session::Respond(unsigned status, bool close, const char* content_type) {
+  answered_ = true;
   close_after_ = close || !keep_alive_ || draining_ || host_.Draining();
   const auto reason = http::obsolete_reason(static_cast<http::status>(status));
   head_.assign("HTTP/1.1 ");

@@ -28,8 +28,10 @@ class ZRM_Session : public std::enable_shared_from_this<ZRM_Session> {
   const ZRM_TSocket& Socket() const { return info_; }
   boost::asio::ip::tcp::socket::executor_type Executor() { return socket_.get_executor(); }
   void Start();
-  // Shutting down: a connection waiting for a request closes now, one in
-  // the middle of a request after its answer.
+  // The drain has begun: a keep-alive connection between requests closes
+  // now, a running request is answered and its connection closed, and a
+  // request not yet started (still arriving, or on a connection taken from
+  // the listen queue) is answered 503 with "Connection: close".
   void Drain();
   void Close();
   // True when the deadline of the current phase has passed (any thread).
@@ -57,6 +59,7 @@ class ZRM_Session : public std::enable_shared_from_this<ZRM_Session> {
   void Linger();
   bool Authorised() const;
   void SetPhase(Phase phase, uint32_t limit_ms);
+  uint32_t DrainWaitMs() const;
 
   ZRM_Host& host_;
   boost::asio::ip::tcp::socket socket_;
@@ -78,6 +81,7 @@ class ZRM_Session : public std::enable_shared_from_this<ZRM_Session> {
   bool close_after_ = false;
   bool continue_sent_ = false;
   bool draining_ = false;
+  bool answered_ = false;  // an answer was written on this connection
   bool closed_ = false;
   bool read_pending_ = false;
   std::atomic<int> phase_{kIdle};

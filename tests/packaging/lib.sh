@@ -66,18 +66,21 @@ alive() {
 }
 
 # Waits (at most about 5 s) until GET URL answers 200; fails early when the
-# process PID has ended.
+# process PID has ended. Further words are curl options (a header).
 wait_http() {
   local url=$1 pid=$2 i
+  shift 2
   for i in $(seq 1 100); do
-    if curl -fs -m 1 -o /dev/null "$url"; then return 0; fi
+    if curl -fs -m 1 -o /dev/null "$@" "$url"; then return 0; fi
     alive "$pid" || return 1
     sleep 0.05
   done
   return 1
 }
 
-# POSTs a JSON body; prints the reply body.
+# POSTs a JSON body; prints the reply body. Further words are curl options.
 post_json() {
-  curl -s -m 5 -H 'Content-Type: application/json' --data-binary "$2" "$1"
+  local url=$1 body=$2
+  shift 2
+  curl -s -m 5 -H 'Content-Type: application/json' "$@" --data-binary "$body" "$url"
 }

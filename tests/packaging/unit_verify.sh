@@ -19,6 +19,11 @@ for unit in vqsrv.service vqsrv@.service; do
   done
 done
 check "vqsrv.service starts /usr/bin/vqsrv" grep -qx 'ExecStart=/usr/bin/vqsrv' "$src/contrib/vqsrv.service"
+# An instance reads its own settings file after the shared one, so its
+# settings win (systemd reads EnvironmentFile= lines in order).
+check "vqsrv@.service reads /etc/vqsrv/<instance>.env after vqsrv.env" \
+  test "$(grep '^EnvironmentFile=' "$src/contrib/vqsrv@.service" | tr '\n' ' ')" = \
+       "EnvironmentFile=-/etc/vqsrv/vqsrv.env EnvironmentFile=-/etc/vqsrv/%i.env "
 # The instance port must win over ZRM_LISTEN from the settings file, so it is
 # set on the command line, not with Environment= (which the file overrides).
 check "vqsrv@.service listens on the instance port" \

@@ -36,13 +36,63 @@ TEST(VqcallTable, ColumnsNullsWidthsAndFooter) {
   // Values that are not texts show as JSON.
   EXPECT_EQ(Table(R"([{"a":1,"b":true}])"), "a | b\n--+-----\n1 | true\n(1 row)\n");
 
-  EXPECT_EQ(DisplayWidth("日本語"), 3u);
   EXPECT_EQ(DisplayWidth(""), 0u);
   rapidjson::Document doc;
   doc.Parse(R"({"a":1})");
   EXPECT_THROW(TableFromResults(doc), std::runtime_error);
   doc.Parse(R"([1])");
   EXPECT_THROW(TableFromResults(doc), std::runtime_error);
+}
+
+// Columns line up on the screen: wide characters (CJK, emoji) take two
+// columns, combining accents none; bytes that are no UTF-8 one each.
+TEST(VqcallTable, AlignsByDisplayWidth) {
+  EXPECT_EQ(DisplayWidth("日本語"), 6u);
+  EXPECT_EQ(DisplayWidth("\xF0\x9F\x98\x80"), 2u);         // U+1F600
+  EXPECT_EQ(DisplayWidth("e\xCC\x81t\xC3\xA9"), 3u);        // e + U+0301, t, é
+  EXPECT_EQ(DisplayWidth("\xFF\xC3"), 2u);                   // not UTF-8
+  EXPECT_EQ(DisplayWidth("\xEF\xBC\xA1" "b"), 3u);           // U+FF21 (fullwidth A), b
+  EXPECT_EQ(Table(R"([{"k":"日本","v":"x"},{"k":"abc","v":"y"},{"k":"\ud83d\ude00!","v":"z"},
+                      {"k":"cafe\u0301","v":"w"}])"),
+            "k    | v\n"
+            "-----+--\n"
+            "日本 | x\n"
+            "abc  | y\n"
+            "\xF0\x9F\x98\x80!  | z\n"
+            "cafe\xCC\x81 | w\n"
+            "(4 rows)\n");
+  // The header too, and C1 controls are escaped like C0 ones.
+  EXPECT_EQ(Table(R"([{"名前":"a\u009bb"}])"), "名前\n--------\na\\u009bb\n(1 row)\n");
+}
+
+// A null stands apart from the text "NULL": its text can be chosen, and on
+// a terminal it is dimmed (the attribute codes take no column).
+TEST(VqcallTable, NullTextAndDimming) {
+  rapidjson::Document doc;
+  doc.Parse(R"([{"a":null,"b":"NULL"},{"a":"long value","b":null}])");
+  TableStyle style;
+  style.null_text = "\xE2\x88\x85";  // U+2205
+  EXPECT_EQ(FormatTable(TableFromResults(doc), style),
+            "a          | b\n"
+            "-----------+-----\n"
+            "\xE2\x88\x85          | NULL\n"
+            "long value | \xE2\x88\x85\n"
+            "(2 rows)\n");
+  style = TableStyle{};
+  style.dim_nulls = true;
+  EXPECT_EQ(FormatTable(TableFromResults(doc), style),
+            "a          | b\n"
+            "-----------+-----\n"
+            "\x1b[2mNULL\x1b[22m       | NULL\n"
+            "long value | \x1b[2mNULL\x1b[22m\n"
+            "(2 rows)\n");
+  style.null_text = "";
+  EXPECT_EQ(FormatTable(TableFromResults(doc), style),
+            "a          | b\n"
+            "-----------+-----\n"
+            "           | NULL\n"
+            "long value |\n"
+            "(2 rows)\n");
 }
 
 HttpResult Ok(const std::string& body) { return {200, "OK", body}; }

@@ -1,4 +1,5 @@
 // The progress line: drawn only on a terminal, erased before the answer.
+// Database nulls in a table: dimmed on a terminal unless NO_COLOR is set.
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -73,6 +74,56 @@ TEST(VqcallProgress, ShownOnATerminalWhileWaitingThenErased) {
   const size_t erased = screen.find("\r\033[K", shown);
   ASSERT_NE(erased, std::string::npos) << screen;
   EXPECT_EQ(screen.substr(erased + 4), "x\r\n");
+}
+
+// A server that answers one request with body, at once.
+class OneAnswer {
+ public:
+  explicit OneAnswer(const std::string& body)
+      : acceptor_(io_, {boost::asio::ip::make_address("127.0.0.1"), 0}), peer_(io_) {
+    acceptor_.async_accept(peer_, [this, body](boost::system::error_code ec) {
+      if (ec) return;
+      boost::asio::streambuf request;
+      boost::asio::read_until(peer_, request, "\r\n\r\n", ec);
+      const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                                 std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+      boost::asio::write(peer_, boost::asio::buffer(answer), ec);
+    });
+    thread_ = std::thread([this] { io_.run(); });
+  }
+  ~OneAnswer() {
+    io_.stop();
+    thread_.join();
+  }
+  std::string Url() const {
+    return "http://127.0.0.1:" + std::to_string(acceptor_.local_endpoint().port()) + "/ZIDozeve";
+  }
+
+ private:
+  boost::asio::io_context io_;
+  tcp::acceptor acceptor_;
+  tcp::socket peer_;
+  std::thread thread_;
+};
+
+TEST(VqcallNulls, DimmedOnATerminalUnlessNoColor) {
+  const std::string reply = R"({"Results":[{"a":null,"b":"NULL"}],"Status":true})";
+  {
+    OneAnswer server(reply);
+    unsetenv("NO_COLOR");
+    const auto [screen, code] = RunOnTerminal({"--url", server.Url(), "querydbg", "d", "s"});
+    EXPECT_EQ(code, 0) << screen;
+    EXPECT_NE(screen.find("\x1b[2mNULL\x1b[22m | NULL\r\n"), std::string::npos) << screen;
+  }
+  {
+    OneAnswer server(reply);
+    setenv("NO_COLOR", "1", 1);
+    const auto [screen, code] = RunOnTerminal({"--url", server.Url(), "--null", "(null)", "querydbg", "d", "s"});
+    unsetenv("NO_COLOR");
+    EXPECT_EQ(code, 0) << screen;
+    EXPECT_NE(screen.find("(null) | NULL\r\n"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("\x1b[2m"), std::string::npos) << screen;
+  }
 }
 
 }  // namespace

@@ -40,6 +40,7 @@ po::options_description Options() {
       ("token", po::value<std::string>(), "bearer token (default: $VQ_TOKEN)")
       ("json", "print the reply body as the server sent it")
       ("timeout", po::value<std::string>(), "seconds to wait for the whole answer; 0 = no limit (default 60)")
+      ("null", po::value<std::string>(), "text for a database null in a table (default NULL, dimmed on a terminal)")
       ("help,h", "show this help");
   return desc;
 }
@@ -87,6 +88,7 @@ Invocation ParseCommandLine(int argc, const char* const argv[], const EnvDefault
   if (vm.count("token")) inv.token = vm["token"].as<std::string>();
   inv.json = vm.count("json") > 0;
   if (vm.count("timeout")) inv.timeout_seconds = ParseTimeout(vm["timeout"].as<std::string>());
+  if (vm.count("null")) inv.null_text = vm["null"].as<std::string>();
   inv.help = vm.count("help") > 0;
   for (const char c : inv.token) {
     // A line break in a header would let the token add headers of its own.
@@ -108,7 +110,7 @@ Invocation ParseCommandLine(int argc, const char* const argv[], const EnvDefault
 }
 
 std::string UsageLine() {
-  return "usage: vqcall [--url URL] [--token TOKEN] [--json] [--timeout SECONDS] "
+  return "usage: vqcall [--url URL] [--token TOKEN] [--json] [--timeout SECONDS] [--null TEXT] "
          "open|query|querydbg|extr|elem|raw ARGS... (vqcall --help for more)";
 }
 

@@ -20,6 +20,7 @@ struct Invocation {
   std::string token;              // empty: no Authorization header
   bool json = false;              // print the reply body as it came
   double timeout_seconds = kDefaultTimeoutSeconds;  // 0: wait without limit
+  std::string null_text = "NULL";  // how a database null reads in a table
   bool help = false;
 };
 

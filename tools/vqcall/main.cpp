@@ -20,6 +20,15 @@ int UsageFailure(const std::string& message) {
   return vqcall::kExitUsage;
 }
 
+// Dimmed nulls only on a terminal that shows attributes, and not when the
+// user asked for no colour (NO_COLOR).
+bool ColourWanted() {
+  const char* term = std::getenv("TERM");
+  const char* no_colour = std::getenv("NO_COLOR");
+  return isatty(STDOUT_FILENO) == 1 && (no_colour == nullptr || *no_colour == '\0') &&
+         (term == nullptr || std::string(term) != "dumb");
+}
+
 void Write(std::FILE* stream, const std::string& text) {
   if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stream);
 }
@@ -56,7 +65,10 @@ int main(int argc, char** argv) {
       return kExitUnreachable;
     }
   }
-  const Report report = ReportReply(inv.command, inv.json, reply);
+  TableStyle style;
+  style.null_text = inv.null_text;
+  style.dim_nulls = ColourWanted();
+  const Report report = ReportReply(inv.command, inv.json, reply, style);
   Write(stdout, report.out);
   Write(stderr, report.err);
   if (std::fflush(stdout) != 0) {

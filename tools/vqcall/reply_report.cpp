@@ -38,7 +38,7 @@ std::string Text(const rapidjson::Value& v) { return std::string(v.GetString(), 
 
 }  // namespace
 
-Report ReportReply(Command command, bool json, const HttpResult& reply) {
+Report ReportReply(Command command, bool json, const HttpResult& reply, const TableStyle& style) {
   if (reply.status != 200) {
     Report r;
     if (command == Command::kRaw || json) r.out = reply.body + "\n";
@@ -89,7 +89,7 @@ Report ReportReply(Command command, bool json, const HttpResult& reply) {
       const auto results = doc.FindMember("Results");
       if (results == doc.MemberEnd()) return Unexpected(reply, "no \"Results\"");
       try {
-        return {FormatTable(TableFromResults(results->value)), "", kExitOk};
+        return {FormatTable(TableFromResults(results->value), style), "", kExitOk};
       } catch (const std::runtime_error& e) {
         return Unexpected(reply, e.what());
       }

@@ -5,6 +5,7 @@
 
 #include "tools/vqcall/command_line.h"
 #include "tools/vqcall/http_post.h"
+#include "tools/vqcall/result_table.h"
 
 namespace vqcall {
 
@@ -15,7 +16,9 @@ struct Report {
 };
 
 // json: print the reply body unchanged instead of the readable form (the
-// exit status still tells an error reply from a success).
-Report ReportReply(Command command, bool json, const HttpResult& reply);
+// exit status still tells an error reply from a success). style: how the
+// "querydbg" table is drawn.
+Report ReportReply(Command command, bool json, const HttpResult& reply,
+                   const TableStyle& style = {});
 
 }  // namespace vqcall

@@ -1,7 +1,9 @@
 #include "tools/vqcall/result_table.h"
 
+#include <locale.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+#include <wchar.h>
 
 #include <unordered_map>
 
@@ -15,12 +17,65 @@ std::string JsonText(const rapidjson::Value& v) {
   return std::string(buffer.GetString(), buffer.GetSize());
 }
 
+constexpr char kHex[] = "0123456789abcdef";
+
+// The next character of a UTF-8 text at i (advanced past it), or -1 for a
+// byte that starts no well-formed character (i advanced by one).
+long NextCodePoint(std::string_view s, size_t& i) {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  int extra = -1;
+  if (b0 < 0x80) extra = 0;
+  else if (b0 >= 0xC2 && b0 <= 0xDF) extra = 1;
+  else if (b0 >= 0xE0 && b0 <= 0xEF) extra = 2;
+  else if (b0 >= 0xF0 && b0 <= 0xF4) extra = 3;
+  if (extra < 0 || s.size() - i <= static_cast<size_t>(extra)) {
+    ++i;
+    return -1;
+  }
+  long cp = extra == 0 ? b0 : b0 & (0x3F >> extra);
+  for (int k = 1; k <= extra; ++k) {
+    const auto b = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
+    if ((b & 0xC0) != 0x80) {
+      ++i;
+      return -1;
+    }
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  static constexpr long kMin[] = {0, 0x80, 0x800, 0x10000};
+  if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    ++i;
+    return -1;
+  }
+  i += static_cast<size_t>(extra) + 1;
+  return cp;
+}
+
+// wcwidth answers by the LC_CTYPE of the calling thread; the process's own
+// locale stays "C". Null when the system has no C.UTF-8.
+locale_t Utf8Locale() {
+  static const locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  return loc;
+}
+
 // The text as it is drawn: control characters become visible escapes.
 std::string Visible(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  for (const char c : text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
     const auto b = static_cast<unsigned char>(c);
+    // C1 controls (U+0080 to U+009F, UTF-8 C2 80 to C2 9F) drive some
+    // terminals just as C0 ones do.
+    if (b == 0xC2 && i + 1 < text.size()) {
+      const auto next = static_cast<unsigned char>(text[i + 1]);
+      if (next >= 0x80 && next <= 0x9F) {
+        out += "\\u00";
+        out += kHex[next >> 4];
+        out += kHex[next & 15];
+        ++i;
+        continue;
+      }
+    }
     if (c == '\n') {
       out += "\\n";
     } else if (c == '\t') {
@@ -28,7 +83,6 @@ std::string Visible(const std::string& text) {
     } else if (c == '\r') {
       out += "\\r";
     } else if (b < 0x20 || b == 0x7f) {
-      static const char kHex[] = "0123456789abcdef";
       out += "\\x";
       out += kHex[b >> 4];
       out += kHex[b & 15];
@@ -52,10 +106,15 @@ void TrimRight(std::string& line) {
 }  // namespace
 
 std::size_t DisplayWidth(std::string_view utf8) {
+  const locale_t loc = Utf8Locale();
+  const locale_t old = loc ? uselocale(loc) : static_cast<locale_t>(0);
   std::size_t n = 0;
-  for (const char c : utf8) {
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
+  for (size_t i = 0; i < utf8.size();) {
+    const long cp = NextCodePoint(utf8, i);
+    const int w = cp < 0 || !loc ? 1 : wcwidth(static_cast<wchar_t>(cp));
+    n += w < 0 ? 1 : static_cast<std::size_t>(w);
   }
+  if (loc) uselocale(old);
   return n;
 }
 
@@ -89,7 +148,7 @@ ResultTable TableFromResults(const rapidjson::Value& results) {
   return table;
 }
 
-std::string FormatTable(const ResultTable& table) {
+std::string FormatTable(const ResultTable& table, const TableStyle& style) {
   const size_t ncol = table.columns.size();
   std::vector<std::string> header(ncol);
   std::vector<size_t> width(ncol);
@@ -97,29 +156,43 @@ std::string FormatTable(const ResultTable& table) {
     header[c] = Visible(table.columns[c]);
     width[c] = DisplayWidth(header[c]);
   }
-  std::vector<std::vector<std::string>> cells;
+  const std::string null_text = Visible(style.null_text);
+  const size_t null_width = DisplayWidth(null_text);
+  std::vector<std::vector<std::optional<std::string>>> cells;
   cells.reserve(table.rows.size());
   for (const auto& row : table.rows) {
-    std::vector<std::string> drawn(ncol);
+    std::vector<std::optional<std::string>> drawn(ncol, std::string());
     for (size_t c = 0; c < ncol && c < row.size(); ++c) {
-      drawn[c] = row[c] ? Visible(*row[c]) : "NULL";
-      width[c] = std::max(width[c], DisplayWidth(drawn[c]));
+      if (row[c]) {
+        drawn[c] = Visible(*row[c]);
+        width[c] = std::max(width[c], DisplayWidth(*drawn[c]));
+      } else {
+        drawn[c] = std::nullopt;
+        width[c] = std::max(width[c], null_width);
+      }
     }
     cells.push_back(std::move(drawn));
   }
 
   std::string out;
-  auto line = [&](const std::vector<std::string>& values) {
+  auto line = [&](const std::vector<std::optional<std::string>>& values) {
     std::string text;
     for (size_t c = 0; c < ncol; ++c) {
       if (c > 0) text += " | ";
-      Pad(text, values[c], width[c]);
+      if (values[c]) {
+        Pad(text, *values[c], width[c]);
+      } else if (style.dim_nulls && !null_text.empty()) {
+        text += "\x1b[2m" + null_text + "\x1b[22m";
+        text.append(width[c] - null_width, ' ');
+      } else {
+        Pad(text, null_text, width[c]);
+      }
     }
     TrimRight(text);
     out += text + "\n";
   };
   if (ncol > 0) {
-    line(header);
+    line(std::vector<std::optional<std::string>>(header.begin(), header.end()));
     std::string rule;
     for (size_t c = 0; c < ncol; ++c) {
       if (c > 0) rule += "-+-";

@@ -25,13 +25,24 @@ struct ResultTable {
 // Values that are not strings are shown as their JSON text.
 ResultTable TableFromResults(const rapidjson::Value& results);
 
-// Header, rule, one line per row, then "(N rows)" ("(1 row)"). Columns are
-// separated by " | " and padded to the widest cell; nulls read "NULL";
-// control characters are shown escaped (\n, \t, \r, \xNN) so that a value
-// can neither break the layout nor drive the terminal.
-std::string FormatTable(const ResultTable& table);
+// How a table is drawn.
+struct TableStyle {
+  std::string null_text = "NULL";  // what a database null reads (--null)
+  // Draw nulls dimmed (SGR 2), so they stand apart from a text that reads
+  // the same; for a terminal only.
+  bool dim_nulls = false;
+};
 
-// Number of characters of a UTF-8 text (bytes that do not continue one).
+// Header, rule, one line per row, then "(N rows)" ("(1 row)"). Columns are
+// separated by " | " and padded to the widest cell by display width (wide
+// East Asian characters and emoji take two columns, combining marks none);
+// nulls read style.null_text; control characters are shown escaped (\n, \t,
+// \r, \xNN, \u0080 to \u009f) so that a value can neither break the layout
+// nor drive the terminal.
+std::string FormatTable(const ResultTable& table, const TableStyle& style = {});
+
+// Terminal columns a UTF-8 text takes (wcwidth of each character; a
+// character it calls unprintable, or a byte that is no UTF-8, counts one).
 std::size_t DisplayWidth(std::string_view utf8);
 
 }  // namespace vqcall

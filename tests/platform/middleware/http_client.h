@@ -67,6 +67,12 @@ class HttpClient {
     return n == 0 || (n < 0 && errno == ECONNRESET);
   }
 
+  // Later reads fail after ms without data instead of waiting for ever.
+  void SetReadTimeout(int ms) {
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    setsockopt(socket_.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  }
+
   HttpAnswer Read() {
     namespace http = boost::beast::http;
     http::response_parser<http::string_body> parser;

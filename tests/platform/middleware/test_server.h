@@ -100,8 +100,8 @@ class Running {
     for (const char* v : {"ZRM_LISTEN", "ZRM_THREADS", "ZRM_DEBUG", "ZRM_TRACE",
                           "ZRM_MAX_BODY", "ZRM_TOKEN", "ZRM_READ_TIMEOUT_MS",
                           "ZRM_IDLE_TIMEOUT_MS", "ZRM_MAX_CONNECTIONS", "ZRM_MAX_REPLY",
-                          "ZRM_MAX_HEADER", "ZRM_DRAIN_TIMEOUT_MS", "ZRM_METRICS_PUBLIC",
-                          "ZRM_CONSOLE"})
+                          "ZRM_MAX_HEADER", "ZRM_DRAIN_TIMEOUT_MS", "ZRM_DRAIN_GRACE_MS",
+                          "ZRM_METRICS_PUBLIC", "ZRM_CONSOLE"})
       unsetenv(v);
     vars.emplace("ZRM_LISTEN", "127.0.0.1:0");
     for (const auto& [k, v] : vars) setenv(k.c_str(), v.c_str(), 1);

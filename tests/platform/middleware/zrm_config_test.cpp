@@ -35,13 +35,15 @@ TEST(ZrmConfig, DefaultsAndValues) {
   EXPECT_EQ(d.max_body, 1048576u);
   EXPECT_TRUE(d.trace_path.empty());
   EXPECT_TRUE(d.token.empty());
+  EXPECT_EQ(d.drain_grace_ms, 0u);
 
   const ZRM_Config c = ZRM_ParseConfig(Env({{"ZRM_LISTEN", "[::1]:8080"},
                                             {"ZRM_THREADS", "3"},
                                             {"ZRM_DEBUG", "2"},
                                             {"ZRM_TRACE", "/tmp/t.log"},
                                             {"ZRM_MAX_BODY", "10"},
-                                            {"ZRM_TOKEN", "s3cret"}}));
+                                            {"ZRM_TOKEN", "s3cret"},
+                                            {"ZRM_DRAIN_GRACE_MS", "2500"}}));
   EXPECT_EQ(c.listen_host, "::1");
   EXPECT_EQ(c.listen_port, 8080);
   EXPECT_EQ(c.threads, 3u);
@@ -49,6 +51,7 @@ TEST(ZrmConfig, DefaultsAndValues) {
   EXPECT_EQ(c.trace_path, "/tmp/t.log");
   EXPECT_EQ(c.max_body, 10u);
   EXPECT_EQ(c.token, "s3cret");
+  EXPECT_EQ(c.drain_grace_ms, 2500u);
 
   std::string host;
   uint16_t port = 1;
@@ -63,6 +66,9 @@ TEST(ZrmConfig, BadValuesNameTheVariable) {
   EXPECT_NE(ErrorOf({{"ZRM_THREADS", ""}}).find("ZRM_THREADS"), std::string::npos);
   EXPECT_NE(ErrorOf({{"ZRM_DEBUG", "4"}}).find("ZRM_DEBUG"), std::string::npos);
   EXPECT_NE(ErrorOf({{"ZRM_DEBUG", "-1"}}).find("ZRM_DEBUG"), std::string::npos);
+  EXPECT_NE(ErrorOf({{"ZRM_DRAIN_GRACE_MS", "1s"}}).find("ZRM_DRAIN_GRACE_MS"), std::string::npos);
+  EXPECT_NE(ErrorOf({{"ZRM_DRAIN_GRACE_MS", "86400001"}}).find("ZRM_DRAIN_GRACE_MS"),
+            std::string::npos);
   EXPECT_NE(ErrorOf({{"ZRM_MAX_BODY", "99999999999999999999999"}}).find("ZRM_MAX_BODY"),
             std::string::npos);
   for (const char* listen : {"7400", "host:", ":80", "1.2.3.4:65536", "1.2.3.4:8x", "[::1]80",
