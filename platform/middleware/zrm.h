@@ -149,7 +149,9 @@ void ZRM_AddMetricsSource(std::function<void(std::string& out)> text);
 
 // Counts one error for GET /metrics. kind "db" with an HRESULT feeds
 // vqsrv_db_errors_total{hresult="0x80004005"}; other kinds (letters, digits,
-// '_') are counted under vqsrv_errors_total{kind,code}. Thread-safe.
+// '_') are counted under vqsrv_errors_total{kind,code}. Thread-safe. A
+// "db" error counted by a request operation also counts its request as
+// outcome "db_error" in vqsrv_requests_total; its HTTP status stays 200.
 void ZRM_CountError(const char* kind, uint32_t code);
 
 // Declares a command name the server serves (a request's "M"): it keeps

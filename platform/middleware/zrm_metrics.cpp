@@ -26,7 +26,7 @@ struct Counter {
 };
 
 struct CommandStats {
-  Counter outcome[3];  // ok, client_error, server_error
+  Counter outcome[4];  // ok, client_error, server_error, db_error
   Counter bucket[kBuckets];
   Counter sum_ns;
 };
@@ -39,6 +39,11 @@ struct Shard {
 };
 
 std::mutex g_mutex;  // shards list, free shards, command names, error counts
+
+// Set when the request running on this thread counts a database error: its
+// answer is still a 200 (the error is in the reply), but it is counted as
+// outcome "db_error" rather than "ok".
+thread_local bool t_database_error = false;
 // Never destroyed: threads may still count while the process exits, and
 // the shards stay reachable for the leak checker.
 std::vector<Shard*>& g_shards = *new std::vector<Shard*>;
@@ -148,7 +153,8 @@ void ZRM_MetricsCommandName(const char* name) {
 
 void ZRM_MetricsRequest(std::string_view command, unsigned status, double seconds) {
   CommandStats& s = MyShard().commands[CommandSlot(command)];
-  s.outcome[status >= 500 ? 2 : status >= 400 ? 1 : 0].Add(1);
+  s.outcome[status >= 500 ? 2 : status >= 400 ? 1 : t_database_error ? 3 : 0].Add(1);
+  t_database_error = false;
   size_t b = 0;
   while (b < std::size(kZrmDurationBounds) && seconds > kZrmDurationBounds[b]) ++b;
   s.bucket[b].Add(1);
@@ -164,6 +170,7 @@ void ZRM_MetricsReceived(uint64_t bytes) { MyShard().received.Add(bytes); }
 void ZRM_MetricsSent(uint64_t bytes) { MyShard().sent.Add(bytes); }
 
 void ZRM_MetricsInFlight(int delta) {
+  if (delta > 0) t_database_error = false;  // a request begins on this thread
   MyShard().in_flight.fetch_add(delta, std::memory_order_relaxed);
 }
 
@@ -175,6 +182,7 @@ void ZRM_CountError(const char* kind, uint32_t code) {
     k.push_back(ok ? c : '_');
   }
   if (k.empty()) k = "other";
+  if (k == "db") t_database_error = true;
   std::lock_guard<std::mutex> lock(g_mutex);
   // Bounded like the command labels: a flood of distinct codes folds into
   // the last entry instead of growing the table.
@@ -206,7 +214,7 @@ std::string MiddlewareMetricsText() {
     return slot == 0 ? std::string_view("other") : std::string_view(g_names[slot - 1]);
   };
   // Sums over the shards.
-  std::vector<std::array<uint64_t, 3>> outcomes(names + 1);
+  std::vector<std::array<uint64_t, 4>> outcomes(names + 1);
   std::vector<std::array<uint64_t, kBuckets>> buckets(names + 1);
   std::vector<uint64_t> sums(names + 1);
   std::array<uint64_t, kMaxCode - kMinCode + 1> responses{};
@@ -218,7 +226,7 @@ std::string MiddlewareMetricsText() {
     in_flight += s->in_flight.load(std::memory_order_relaxed);
     for (size_t i = 0; i < responses.size(); ++i) responses[i] += s->responses[i].Get();
     for (unsigned c = 0; c <= names; ++c) {
-      for (int o = 0; o < 3; ++o) outcomes[c][o] += s->commands[c].outcome[o].Get();
+      for (int o = 0; o < 4; ++o) outcomes[c][o] += s->commands[c].outcome[o].Get();
       for (size_t b = 0; b < kBuckets; ++b) buckets[c][b] += s->commands[c].bucket[b].Get();
       sums[c] += s->commands[c].sum_ns.Get();
     }
@@ -226,10 +234,10 @@ std::string MiddlewareMetricsText() {
 
   std::string out;
   out.reserve(4096);
-  static const char* const kOutcome[] = {"ok", "client_error", "server_error"};
+  static const char* const kOutcome[] = {"ok", "client_error", "server_error", "db_error"};
   Head(out, "vqsrv_requests_total", "counter", "Requests run, by command and outcome.");
   for (unsigned c = 0; c <= names; ++c)
-    for (int o = 0; o < 3; ++o) {
+    for (int o = 0; o < 4; ++o) {
       if (outcomes[c][o] == 0) continue;
       out.append("vqsrv_requests_total{command=\"");
       AppendLabel(out, label(c));

@@ -89,5 +89,26 @@ TEST_F(QueryTest, OneRecordFarDownALongResult) {
   EXPECT_EQ(Query("SELECT count(*) FROM seq", 1), "1500");
 }
 
+// A database error is answered 200 with its text in the reply, and counted
+// apart from the answers that carry data.
+TEST_F(QueryTest, DatabaseErrorsAreCountedAsTheirOwnOutcome) {
+  const auto count = [](const std::string& command, const std::string& outcome) {
+    const std::string text = Server().Get("/metrics").body;
+    const std::string key = "vqsrv_requests_total{command=\"" + command + "\",outcome=\"" + outcome + "\"} ";
+    const size_t at = text.find(key);
+    return at == std::string::npos ? 0L : std::stol(text.substr(at + key.size()));
+  };
+  const long query_errors = count("query", "db_error"), query_ok = count("query", "ok");
+  const long dbg_errors = count("querydbg", "db_error");
+  EXPECT_EQ(Query("SELECT * FROM no_such_table", -1).rfind("Error code = ", 0), 0u);
+  EXPECT_EQ(Query("SELECT 1", -1), "1");
+  const auto dbg = QueryDbg("SELECT * FROM no_such_table");
+  ASSERT_TRUE(dbg.IsObject() && dbg.HasMember("Status"));
+  EXPECT_FALSE(dbg["Status"].GetBool());
+  EXPECT_EQ(count("query", "db_error"), query_errors + 1);
+  EXPECT_EQ(count("query", "ok"), query_ok + 1);
+  EXPECT_EQ(count("querydbg", "db_error"), dbg_errors + 1);
+}
+
 }  // namespace
 }  // namespace vqtest
