@@ -3,6 +3,8 @@ BUILD    ?= build
 ASAN_BUILD ?= build-asan
 JOBS     ?= $(shell nproc)
 LISTEN   ?= 127.0.0.1:7400
+# WERROR=ON: compiler warnings fail the build (CI sets it).
+WERROR   ?= OFF
 
 .PHONY: all deps deps-run deps-build build run test test-asan clean
 
@@ -17,7 +19,7 @@ deps-run:
 deps-build:
 	@bash scripts/install-deps.sh build
 
-CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVQ_WERROR=$(WERROR)
 
 # Every target: the service, vqcall, the tests and the benchmarks.
 build: deps-build
@@ -37,7 +39,8 @@ test: deps build
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, leak
 # detection on; only the ODBC drivers' own leaks are suppressed.
 test-asan: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVQ_SANITIZE=ON -DVQ_TESTS=ON -DVQ_BENCH=ON
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVQ_SANITIZE=ON -DVQ_TESTS=ON -DVQ_BENCH=ON \
+	  -DVQ_WERROR=$(WERROR)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && \
 	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \

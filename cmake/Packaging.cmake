@@ -19,18 +19,7 @@ set(VQ_CONTRIB_DIR ${PROJECT_SOURCE_DIR}/contrib)
 set(VQ_SHARE_DIR ${CMAKE_INSTALL_DATADIR}/vqsrv)
 set(VQ_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/vqsrv)
 
-if(TARGET vqsrv)
-  install(TARGETS vqsrv RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
-
-# The client may be defined by a folder added after this file is read, so
-# decide at the end of the top-level directory.
-function(vq_install_client)
-  if(TARGET vqcall)
-    install(TARGETS vqcall RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  endif()
-endfunction()
-cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL vq_install_client)
+install(TARGETS vqsrv vqcall RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The units name /usr/bin/vqsrv; an install under another prefix gets its
 # own binary path written in, so the installed unit starts the installed
@@ -47,9 +36,7 @@ install(FILES ${VQ_CONTRIB_DIR}/odbc.ini DESTINATION ${VQ_SHARE_DIR} RENAME odbc
 install(FILES ${VQ_CONTRIB_DIR}/vqsrv.env DESTINATION ${VQ_SHARE_DIR} RENAME vqsrv.env.sample)
 install(FILES ${VQ_CONTRIB_DIR}/haproxy.cfg DESTINATION ${VQ_SHARE_DIR} RENAME haproxy.cfg.sample)
 install(FILES ${VQ_CONTRIB_DIR}/vqsrv.logrotate DESTINATION ${VQ_SHARE_DIR} RENAME logrotate.sample)
-if(EXISTS ${PROJECT_SOURCE_DIR}/data/demo.sql)
-  install(FILES ${PROJECT_SOURCE_DIR}/data/demo.sql DESTINATION ${VQ_SHARE_DIR})
-endif()
+install(FILES ${PROJECT_SOURCE_DIR}/data/demo.sql DESTINATION ${VQ_SHARE_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${VQ_DOC_DIR})
 
 # Debian package.

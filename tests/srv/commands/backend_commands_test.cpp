@@ -122,7 +122,9 @@ TYPED_TEST(BackendCommandsTest, RecordLimitLeavesTheStatementAlone) {
   EXPECT_EQ(this->Query("SELECT a FROM " + t + " ORDER BY a LIMIT 2", 1), "1");
   EXPECT_EQ(this->Query("SELECT a FROM " + t + " ORDER BY a LIMIT 2", 2), "2");
   EXPECT_EQ(this->Query("SELECT a FROM " + t + " ORDER BY a LIMIT 2", 3), "");
-  if (TypeParam::kServer) EXPECT_EQ(this->Query("SELECT a FROM " + t + " ORDER BY a FOR UPDATE", 1), "1");
+  if (TypeParam::kServer) {
+    EXPECT_EQ(this->Query("SELECT a FROM " + t + " ORDER BY a FOR UPDATE", 1), "1");
+  }
 
   // The walk stops at the limit: the trace shows only the records read.
   const std::string all = "SELECT a FROM " + t + " ORDER BY a";
