@@ -8,13 +8,8 @@
 # Usage: drain_behind_haproxy.sh BUILD_DIR SOURCE_DIR
 build=$1 src=$2
 . "$(dirname "$0")/lib.sh"
-
-haproxy=$(command -v haproxy || true)
-[ -n "$haproxy" ] || [ ! -x /usr/sbin/haproxy ] || haproxy=/usr/sbin/haproxy
-[ -n "$haproxy" ] || skip "haproxy not found (package haproxy)"
+. "$(dirname "$0")/balancer.sh"
 command -v wrk >/dev/null || skip "wrk not found (package wrk)"
-bin="$build/bin/vqsrv"
-sample="$src/contrib/haproxy.cfg"
 # The grace time the sample tells the instances to use.
 grace=$(sed -n 's/^#[[:space:]]*ZRM_DRAIN_GRACE_MS=\([0-9]*\)$/\1/p' "$sample" | head -1)
 check "the sample advises a grace time" test -n "$grace"
@@ -29,32 +24,11 @@ Timeout=5000
 INI
 export ODBCINI="$VQ_TMP/odbc.ini" ODBCSYSINI=/etc
 
-pids=()
-ports=()
-for i in 1 2; do
-  for attempt in 1 2 3 4 5; do
-    port=$(free_port)
-    start_bg "$VQ_TMP/vqsrv$i.log" env ZRM_LISTEN="127.0.0.1:$port" ZRM_DEBUG=1 \
-      ZRM_TRACE="$VQ_TMP/trace$i.log" ZRM_THREADS=2 ZRM_DRAIN_GRACE_MS="$grace" "$bin"
-    if wait_http "http://127.0.0.1:$port/healthz" "$VQ_LAST_PID"; then break; fi
-    grep -q "Address already in use" "$VQ_TMP/vqsrv$i.log" && [ "$attempt" -lt 5 ] && continue
-    cat "$VQ_TMP/vqsrv$i.log" >&2; fail "instance $i up on port $port"; finish
-  done
-  pids+=("$VQ_LAST_PID")
-  ports+=("$port")
-done
-p1=${ports[0]}; p2=${ports[1]}
-front=$(free_port)
-while [ "$front" = "$p1" ] || [ "$front" = "$p2" ]; do front=$(free_port); done
-
+start_instances ZRM_DRAIN_GRACE_MS="$grace"
+front=$(front_port)
 cfg="$VQ_TMP/haproxy.cfg"
-sed -e "s/127\.0\.0\.1:7480/127.0.0.1:$front/" \
-    -e "s/127\.0\.0\.1:7401/127.0.0.1:$p1/" \
-    -e "s/127\.0\.0\.1:7402/127.0.0.1:$p2/" "$sample" >"$cfg"
-start_bg "$VQ_TMP/haproxy.log" "$haproxy" -db -f "$cfg"
-hpid=$VQ_LAST_PID
-wait_http "http://127.0.0.1:$front/healthz" "$hpid" \
-  || { cat "$VQ_TMP/haproxy.log" >&2; fail "HAProxy up on port $front"; finish; }
+sample_with_ports "$front" "$cfg"
+run_haproxy "$cfg" "$VQ_TMP/haproxy.log" "$front"
 # Both instances in the pool before the load starts.
 for i in $(seq 1 100); do
   grep -q 'Process extr' "$VQ_TMP/trace1.log" 2>/dev/null && grep -q 'Process extr' "$VQ_TMP/trace2.log" 2>/dev/null && break

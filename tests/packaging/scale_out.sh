@@ -7,32 +7,11 @@
 # Usage: scale_out.sh BUILD_DIR SOURCE_DIR
 build=$1 src=$2
 . "$(dirname "$0")/lib.sh"
-
-haproxy=$(command -v haproxy || true)
-[ -n "$haproxy" ] || [ ! -x /usr/sbin/haproxy ] || haproxy=/usr/sbin/haproxy
-[ -n "$haproxy" ] || skip "haproxy not found (package haproxy)"
-bin="$build/bin/vqsrv"
-sample="$src/contrib/haproxy.cfg"
+. "$(dirname "$0")/balancer.sh"
 token="t0k-$RANDOM$RANDOM"
 auth=(-H "Authorization: Bearer $token")
 
-pids=()
-ports=()
-for i in 1 2; do
-  # Another test may take a port between the check and the bind: try again
-  # on a new port when the instance could not bind.
-  for attempt in 1 2 3 4 5; do
-    port=$(free_port)
-    start_bg "$VQ_TMP/vqsrv$i.log" env ZRM_LISTEN="127.0.0.1:$port" ZRM_DEBUG=1 \
-      ZRM_TRACE="$VQ_TMP/trace$i.log" ZRM_THREADS=2 ZRM_TOKEN="$token" "$bin"
-    if wait_http "http://127.0.0.1:$port/healthz" "$VQ_LAST_PID" "${auth[@]}"; then break; fi
-    grep -q "Address already in use" "$VQ_TMP/vqsrv$i.log" && [ "$attempt" -lt 5 ] && continue
-    cat "$VQ_TMP/vqsrv$i.log" >&2; fail "instance $i up on port $port"; finish
-  done
-  pids+=("$VQ_LAST_PID")
-  ports+=("$port")
-done
-p1=${ports[0]}; p2=${ports[1]}
+start_instances --curl "${auth[@]}" -- ZRM_TOKEN="$token"
 pass "two instances up on ports $p1 and $p2"
 
 # The sample's structure, with the test's ports in place of its own; each
@@ -50,9 +29,7 @@ check "the sample holds the token line, commented" grep -q "$with_token" "$sampl
 derive() {
   local edit=()
   [ -z "$2" ] || edit=(-e "\\|$plain|d" -e "s|$with_token|    \\1$2\"|")
-  sed -e "s/127\.0\.0\.1:7480/127.0.0.1:$1/" \
-      -e "s/127\.0\.0\.1:7401/127.0.0.1:$p1/" \
-      -e "s/127\.0\.0\.1:7402/127.0.0.1:$p2/" "${edit[@]}" "$sample" >"$3"
+  sample_with_ports "$1" "$3" "${edit[@]}"
 }
 check "haproxy -c accepts the sample as it is" "$haproxy" -c -q -f "$sample"
 derive 7480 "$token" "$VQ_TMP/token-check.cfg"
@@ -62,13 +39,9 @@ check "haproxy -c accepts the sample with the token line" "$haproxy" -c -q -f "$
 
 # Runs HAProxy on a derived configuration; sets $front and $hpid.
 start_haproxy() {
-  front=$(free_port)
-  while [ "$front" = "$p1" ] || [ "$front" = "$p2" ]; do front=$(free_port); done
+  front=$(front_port)
   derive "$front" "$1" "$VQ_TMP/$2.cfg"
-  start_bg "$VQ_TMP/$2.log" "$haproxy" -db -f "$VQ_TMP/$2.cfg"
-  hpid=$VQ_LAST_PID
-  wait_http "http://127.0.0.1:$front/healthz" "$hpid" "${auth[@]}" \
-    || { cat "$VQ_TMP/$2.log" >&2; fail "HAProxy up on port $front"; finish; }
+  run_haproxy "$VQ_TMP/$2.cfg" "$VQ_TMP/$2.log" "$front" "${auth[@]}"
 }
 
 start_haproxy "$token" with-token
