@@ -4,7 +4,7 @@
 #include "srv/dsn_policy.h"
 #include "srv/dsn_refusal.h"
 #include "srv/db/ado_ops.h"
-#include "srv/db/com_error.h"
+#include "platform/com/comsupp.h"
 #include "srv/db/convert.h"
 #include "srv/vq_server.h"
 

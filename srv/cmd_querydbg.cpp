@@ -8,10 +8,9 @@
 #include "platform/ado/ado.h"
 #include "platform/types/zr_json.h"
 #include "srv/db/ado_ops.h"
-#include "srv/db/com_error.h"
+#include "platform/com/comsupp.h"
 #include "srv/db/convert.h"
 #include "srv/db/error_text.h"
-#include "srv/db/variant.h"
 #include "srv/dsn_refusal.h"
 #include "srv/vq_server.h"
 

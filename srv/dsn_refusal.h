@@ -4,8 +4,8 @@
 
 #include <optional>
 
+#include "platform/com/comsupp.h"
 #include "platform/types/zr.h"
-#include "srv/db/com_error.h"
 
 // Which data object a failed connect would have come from: it names the
 // error's Source ("ADODB.Connection" for "open", "ADODB.Recordset" for

@@ -5,7 +5,7 @@
 // they meet here, for the life of one request operation.
 #pragma once
 
-#include "platform/ado/ado_cancel.h"
+#include "platform/ado/ado.h"
 #include "platform/middleware/zrm.h"
 
 class VQ_StatementCancel {

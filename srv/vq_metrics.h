@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ado/ado_pool_usage.h"
+#include "platform/ado/ado.h"
 #include "platform/middleware/zrm.h"
 #include "srv/dsn_policy.h"
 

@@ -10,6 +10,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/com/com.h"
 
@@ -187,3 +190,59 @@ AdoResultLimits AdoGetResultLimits();
 // Open's failure for a result past AdoResultLimits::max_text_bytes
 // (ERROR_NOT_ENOUGH_QUOTA).
 inline constexpr HRESULT kAdoResultTooLarge = HRESULT_FROM_WIN32(1816);
+
+// Stopping the statements of one thread from another thread.
+//
+// An AdoStatementCancel made on a thread covers the statements that
+// Recordset.Open runs on that thread while it lives. Cancel(), called from
+// any other thread, interrupts the statement running then with the driver's
+// SQLCancel and makes every later one fail at once. Recordset.Open then
+// fails with adErrOperationCancelled, and its ODBC connection is closed
+// instead of being kept for reuse: the database may still be finishing the
+// cancel, which could hit the next statement on that connection.
+//
+// The driver is interrupted while it executes the statement, which is where
+// a statement spends its time with the drivers this layer knows (they read
+// the result, or its first block, before SQLExecDirect returns). A statement
+// cancelled while its rows are fetched stops before the next fetch.
+
+namespace zado {
+struct CancelState;
+}
+
+class AdoStatementCancel {
+ public:
+  AdoStatementCancel();  // covers the calling thread until destroyed
+  ~AdoStatementCancel();
+  AdoStatementCancel(const AdoStatementCancel&) = delete;
+  AdoStatementCancel& operator=(const AdoStatementCancel&) = delete;
+
+  // Thread-safe; only the first call acts. True when a statement was running
+  // (executing or fetching) and is being stopped. Blocks as long as the
+  // driver's SQLCancel takes (usually a few milliseconds; a driver that sends
+  // the cancel over the network waits for that).
+  bool Cancel();
+  bool Cancelled() const;
+
+ private:
+  std::unique_ptr<zado::CancelState> state_;
+  zado::CancelState* previous_;  // of the thread, restored at destruction
+};
+
+// How many ODBC connections the data-object layer holds, per data source,
+// for the service's metrics.
+
+struct AdoPoolUsage {
+  // The DSN= value of the connection strings, in lower case (unixODBC
+  // ignores the case of names); "" for connection strings without one.
+  std::string dsn;
+  uint64_t idle = 0;   // kept for reuse
+  uint64_t busy = 0;   // held by Connection and Recordset objects now
+  // Since start: times an object found no idle connection to take and waited
+  // for a new one to be opened.
+  uint64_t waits = 0;
+};
+
+// One entry per data source that has had a connection since start (at most
+// 256 names; later names are counted under "").
+std::vector<AdoPoolUsage> AdoPoolUsageByDsn();

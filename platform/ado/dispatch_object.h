@@ -12,8 +12,8 @@ namespace zado {
 template <class Iface>
 class DispatchObject : public Iface, public ISupportErrorInfo, public ComRefCount {
  public:
-  ULONG AddRef() override { return DoAddRef(); }
-  ULONG Release() override { return DoRelease(); }
+  zwin::ULONG AddRef() override { return DoAddRef(); }
+  zwin::ULONG Release() override { return DoRelease(); }
 
   HRESULT QueryInterface(REFIID riid, void** out) override {
     if (out == nullptr) return E_POINTER;

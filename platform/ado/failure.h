@@ -13,7 +13,7 @@ inline constexpr const char16_t* kRecordsetSource = u"ADODB.Recordset";
 inline constexpr HRESULT adErrObjectOpen = MakeHr(0x800A0E79);
 // The recordset cannot do that (a forward-only one moving back).
 inline constexpr HRESULT adErrFeatureNotAvailable = MakeHr(0x800A0CB3);
-// The statement was stopped by AdoStatementCancel (ado_cancel.h).
+// The statement was stopped by AdoStatementCancel (ado.h).
 inline constexpr HRESULT adErrOperationCancelled = MakeHr(0x800A0E80);
 
 // Sets error information (iid, source, description) and returns hr. A null

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string_view>
 
-#include "platform/ado/ado_pool_usage.h"
+#include "platform/ado/ado.h"
 #include "platform/ado/connection_pool.h"
 
 namespace zado {

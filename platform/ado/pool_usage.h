@@ -1,4 +1,4 @@
-// Counts of the connections held per data source (ado_pool_usage.h): a
+// Counts of the connections held per data source (ado.h): a
 // Connection object reports each ODBC connection it holds and lets go.
 #pragma once
 

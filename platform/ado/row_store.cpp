@@ -103,7 +103,7 @@ void SetInteger(ValueKind kind, uint64_t slot, VARIANT* value) {
       if (slot <= UINT16_MAX) { value->vt = VT_UI2; value->uiVal = static_cast<USHORT>(slot); return; }
       break;
     case ValueKind::kUI4:
-      if (slot <= UINT32_MAX) { value->vt = VT_UI4; value->ulVal = static_cast<ULONG>(slot); return; }
+      if (slot <= UINT32_MAX) { value->vt = VT_UI4; value->ulVal = static_cast<zwin::ULONG>(slot); return; }
       break;
     default:
       break;
@@ -386,7 +386,7 @@ HRESULT RowStore::Value(size_t row, size_t column_index, VARIANT* value) const {
     const size_t length = column.ends.End(r) - begin;
     const uint8_t* data = column.bytes.data() + begin;
     if (kind == ValueKind::kBinary) {
-      SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(length));
+      SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<zwin::ULONG>(length));
       if (!array) return E_OUTOFMEMORY;
       if (length) std::memcpy(array->pvData, data, length);
       value->vt = VT_ARRAY | VT_UI1;

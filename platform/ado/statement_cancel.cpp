@@ -1,6 +1,6 @@
 #include "platform/ado/statement_cancel.h"
 
-#include "platform/ado/ado_cancel.h"
+#include "platform/ado/ado.h"
 
 namespace zado {
 namespace {

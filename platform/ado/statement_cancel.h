@@ -1,4 +1,4 @@
-// How statements reach the thread's AdoStatementCancel (ado_cancel.h): a
+// How statements reach the thread's AdoStatementCancel (ado.h): a
 // statement is registered while it runs, its execution is a window in which
 // another thread may interrupt the driver with SQLCancel, and every fetch
 // first checks that the statements are not cancelled. SQLCancel is never sent

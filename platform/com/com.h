@@ -11,6 +11,12 @@
 #include <cstddef>
 #include <cstdint>
 
+// The Windows-style scalar names live in namespace zwin and are made visible
+// everywhere by a using-directive. unixODBC declares some of the same names
+// globally; where they denote the same type both lookups agree, and its
+// ULONG (unsigned long) differs from ours (32 bits), so code that sees the
+// ODBC headers spells ours zwin::ULONG.
+namespace zwin {
 using HRESULT = int32_t;
 using LONG = int32_t;
 using ULONG = uint32_t;
@@ -28,6 +34,8 @@ using LPCOLESTR = const OLECHAR*;
 using VARIANT_BOOL = int16_t;
 using VARTYPE = uint16_t;
 using DATE = double;  // days since 1899-12-30, fraction = time of day
+}  // namespace zwin
+using namespace zwin;
 
 inline constexpr VARIANT_BOOL VARIANT_TRUE = -1;
 inline constexpr VARIANT_BOOL VARIANT_FALSE = 0;
@@ -95,8 +103,8 @@ extern const IID IID_ISupportErrorInfo;
 // ---------------------------------------------------------------------------
 struct IUnknown {
   virtual HRESULT QueryInterface(REFIID riid, void** out) = 0;
-  virtual ULONG AddRef() = 0;
-  virtual ULONG Release() = 0;
+  virtual zwin::ULONG AddRef() = 0;
+  virtual zwin::ULONG Release() = 0;
 
  protected:
   virtual ~IUnknown() = default;
@@ -167,11 +175,11 @@ inline constexpr BYTE DECIMAL_NEG = 0x80;
 
 // One-dimensional array of bytes (binary column values: VT_ARRAY | VT_UI1).
 struct SAFEARRAY {
-  ULONG cbElements;  // 1
-  ULONG cElements;
+  zwin::ULONG cbElements;  // 1
+  zwin::ULONG cElements;
   void* pvData;
 };
-SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lower_bound, ULONG count);
+SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lower_bound, zwin::ULONG count);
 HRESULT SafeArrayDestroy(SAFEARRAY* array);
 HRESULT SafeArrayCopy(SAFEARRAY* array, SAFEARRAY** out);
 
@@ -182,7 +190,7 @@ struct VARIANT {
     LONGLONG llVal;
     ULONGLONG ullVal;
     LONG lVal;
-    ULONG ulVal;
+    zwin::ULONG ulVal;
     SHORT iVal;
     USHORT uiVal;
     BYTE bVal;
@@ -214,8 +222,8 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, USHORT flags, VARTY
 // Per-thread error information. SetErrorInfo takes a reference of its own;
 // GetErrorInfo hands the object over and clears the thread's slot
 // (S_FALSE and null when there is none).
-HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** info);
-HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* info);
+HRESULT GetErrorInfo(zwin::ULONG reserved, IErrorInfo** info);
+HRESULT SetErrorInfo(zwin::ULONG reserved, IErrorInfo* info);
 // Makes an error object with the given source and description (UTF-16,
 // either may be null) and sets it on the calling thread.
 HRESULT ComSetErrorInfo(REFIID iid, const OLECHAR* source, const OLECHAR* description);
@@ -290,12 +298,12 @@ ComFactory ComFindClass(REFCLSID clsid);
 // this, and answer QueryInterface yourself.
 class ComRefCount {
  public:
-  ULONG DoAddRef() { return ++refs_; }
-  ULONG DoRelease();  // deletes this (through the virtual destructor) at 0
+  zwin::ULONG DoAddRef() { return ++refs_; }
+  zwin::ULONG DoRelease();  // deletes this (through the virtual destructor) at 0
 
  protected:
   virtual ~ComRefCount() = default;
 
  private:
-  std::atomic<ULONG> refs_{1};  // the creator's reference
+  std::atomic<zwin::ULONG> refs_{1};  // the creator's reference
 };

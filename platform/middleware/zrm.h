@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/middleware/zrm_tracer.h"
 #include "platform/types/zr.h"
 
 // One client connection, as the server's connection hooks see it.
@@ -26,7 +27,7 @@ class ZRM_TSocket {
   std::string peer_;
 };
 
-class ZRM_TServer : public ZR_TObject {
+class ZRM_TServer : public ZR_TObject, public ZRM_TTracer {
  public:
   ZRM_TServer();
   ~ZRM_TServer() override;  // ends the binding
@@ -69,13 +70,11 @@ class ZRM_TServer : public ZR_TObject {
   // running requests finish and returns.
   void EventLoop();
 
-  // True when trace records of that level are wanted (level <= debug level).
-  bool OnDebugLevel(int level) const;
-  // Writes "<UTC time> L<level> #<request> <text>" and a line feed (unless
-  // the text ends with one) when the level is wanted.
-  void DBG_Type(int level, const char* text) const;
-  void DBG_Type(int level, const ZR_TString& text) const;
-  void DBG_Type(int level, const std::string& text) const;
+  // The leveled trace (ZRM_TTracer).
+  bool OnDebugLevel(int level) const override;
+  void DBG_Type(int level, const char* text) const override;
+  void DBG_Type(int level, const ZR_TString& text) const override;
+  void DBG_Type(int level, const std::string& text) const override;
 
   // Serves body on GET path (for example "/" or "/app.js") with the given
   // content type while the server is bound. Page answers carry headers that

@@ -3,9 +3,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/com/comsupp.h"
 #include "srv/db/convert.h"
-#include "srv/db/last_error.h"
-#include "srv/db/variant.h"
 
 namespace {
 

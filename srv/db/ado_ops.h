@@ -6,8 +6,7 @@
 #pragma once
 
 #include "platform/ado/ado.h"
-#include "srv/db/bstr.h"
-#include "srv/db/com_ptr.h"
+#include "platform/com/comsupp.h"
 
 using ConnectionPtr = _com_ptr_t<_Connection>;
 using RecordsetPtr = _com_ptr_t<_Recordset>;

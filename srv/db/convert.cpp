@@ -2,9 +2,7 @@
 
 #include <memory>
 
-#include "srv/db/com_error.h"
-#include "srv/db/last_error.h"
-#include "srv/db/variant.h"
+#include "platform/com/comsupp.h"
 
 _bstr_t VariantToText(const VARIANT& value) {
   if (value.vt == VT_BSTR) return _bstr_t(value.bstrVal, true);
@@ -37,25 +35,6 @@ _bstr_t LongToText(LONG value) {
   number.vt = VT_I4;
   number.lVal = value;
   return VariantToText(number);
-}
-
-BSTR NarrowToBstr(const char* narrow) {
-  if (!narrow) return nullptr;
-  const int units = MultiByteToWideChar(CP_ACP, 0, narrow, -1, nullptr, 0);
-  if (units <= 0) _com_issue_last_error();
-  std::u16string wide(static_cast<size_t>(units), u'\0');
-  if (MultiByteToWideChar(CP_ACP, 0, narrow, -1, wide.data(), units) <= 0) _com_issue_last_error();
-  // units counts the terminating NUL, which the BSTR adds by itself.
-  BSTR text = SysAllocStringLen(wide.data(), static_cast<UINT>(units - 1));
-  if (!text) _com_issue_error(E_OUTOFMEMORY);
-  return text;
-}
-
-BSTR StringToBstr(const ZR_TString& text) {
-  const std::u16string wide = text.ToUtf16();
-  BSTR copy = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-  if (!copy) _com_issue_error(E_OUTOFMEMORY);
-  return copy;
 }
 
 void BstrToVariant(BSTR text, VARIANT* out) {

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "platform/com/com.h"
+#include "platform/com/comsupp.h"
 #include "platform/types/zr.h"
-#include "srv/db/bstr.h"
 
 // VARIANT to text: a VT_BSTR value is copied unchanged; anything else goes
 // through VariantChangeType(VT_BSTR, flags 0). Throws the conversion's code
@@ -20,11 +20,6 @@ double VariantToDouble(const VARIANT& value);
 // A 32-bit integer as VT_I4, turned into its decimal text.
 _bstr_t LongToText(LONG value);
 
-// Narrow (UTF-8) text to a new BSTR; null gives null. Throws on invalid
-// input (the last system error) and E_OUTOFMEMORY.
-BSTR NarrowToBstr(const char* narrow);
-// A framework string to a new BSTR (the whole text).
-BSTR StringToBstr(const ZR_TString& text);
 // A VT_BSTR VARIANT holding a copy of text with its full length, so
 // embedded NULs survive.
 void BstrToVariant(BSTR text, VARIANT* out);

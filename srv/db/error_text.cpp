@@ -1,6 +1,6 @@
 #include "srv/db/error_text.h"
 
-#include "srv/db/variant.h"
+#include "platform/com/comsupp.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ ZR_TString FormatComError(const _com_error& e) {
                             OrNull(source.Narrow()));
 }
 
-void TraceComError(const ZRM_TServer& server, const _com_error& e) {
+void TraceComError(const ZRM_TTracer& server, const _com_error& e) {
   const _bstr_t source = e.Source();
   const _bstr_t description = e.Description();
   const _bstr_t meaning(e.CodeMeaning());
@@ -28,7 +28,7 @@ void TraceComError(const ZRM_TServer& server, const _com_error& e) {
   server.DBG_Type(1, ZR_TString::Format("\tDescription = %s\n", OrNull(description.Narrow())));
 }
 
-void TraceAdoErrors(const ZRM_TServer& server, ConnectionPtr conn) {
+void TraceAdoErrors(const ZRM_TTracer& server, ConnectionPtr conn) {
   conn.operator->();  // an empty connection fails before any call
   {
     const ErrorsPtr errors = ado::GetErrors(conn);

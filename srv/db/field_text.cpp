@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/com/comsupp.h"
 #include "srv/db/convert.h"
-#include "srv/db/variant.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "srv/db/record_trace.h"
 
+#include "platform/com/comsupp.h"
 #include "srv/db/convert.h"
-#include "srv/db/variant.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ ZR_TString NumberText(LONG value) {
 
 }  // namespace
 
-void TraceSelectedField(const ZRM_TServer& server, const RecordsetPtr& rs, const VARIANT& index) {
+void TraceSelectedField(const ZRM_TTracer& server, const RecordsetPtr& rs, const VARIANT& index) {
   if (!server.OnDebugLevel(1)) return;
   {
     const _bstr_t name = ado::GetName(FieldAt(rs, index));
@@ -45,7 +45,7 @@ void TraceSelectedField(const ZRM_TServer& server, const RecordsetPtr& rs, const
   }
 }
 
-void TraceUnselectedRecord(const ZRM_TServer& server, const RecordsetPtr& rs,
+void TraceUnselectedRecord(const ZRM_TTracer& server, const RecordsetPtr& rs,
                            const ZR_TString& line, int32_t record) {
   if (!server.OnDebugLevel(2)) return;  // nothing is read for a level that is off
   server.DBG_Type(1, line);

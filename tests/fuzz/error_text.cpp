@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/com/com.h"
-#include "srv/db/com_error.h"
+#include "platform/com/comsupp.h"
 #include "srv/db/error_text.h"
 
 namespace {

@@ -7,8 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/ado/ado_cancel.h"
-#include "platform/ado/ado_pool_usage.h"
+#include "platform/ado/ado.h"
 #include "platform/ado/connection_pool.h"
 #include "tests/platform/ado/ado_test_util.h"
 #include "tests/support/odbc_env.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/ado/ado_cancel.h"
+#include "platform/ado/ado.h"
 #include "tests/platform/ado/ado_test_util.h"
 #include "tests/support/db_client.h"
 #include "tests/support/odbc_env.h"

@@ -14,7 +14,7 @@
 
 #include "platform/ado/ado.h"
 #include "platform/com/com.h"
-#include "srv/db/com_error.h"
+#include "platform/com/comsupp.h"
 #include "srv/vq_server.h"
 #include "tests/srv/commands/fake_recordset.h"
 

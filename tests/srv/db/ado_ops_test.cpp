@@ -5,8 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/com/comsupp.h"
 #include "srv/db/convert.h"
-#include "srv/db/variant.h"
 #include "tests/srv/db/fake_ado.h"
 
 namespace {

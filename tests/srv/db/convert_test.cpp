@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "srv/db/com_error.h"
-#include "srv/db/variant.h"
+#include "platform/com/comsupp.h"
 
 namespace {
 

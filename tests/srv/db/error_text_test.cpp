@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "tests/platform/com/fake_error_info.h"
 #include "tests/srv/db/fake_ado.h"
-#include "tests/srv/db/fake_error_info.h"
 #include "tests/srv/db/trace_capture.h"
 
 namespace {

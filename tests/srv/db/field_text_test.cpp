@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "srv/db/variant.h"
+#include "platform/com/comsupp.h"
 #include "tests/srv/db/fake_ado.h"
 
 namespace {

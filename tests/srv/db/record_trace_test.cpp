@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "srv/db/variant.h"
+#include "platform/com/comsupp.h"
 #include "tests/srv/db/fake_ado.h"
 #include "tests/srv/db/trace_capture.h"
 

@@ -12,11 +12,11 @@
 
 #include "platform/ado/text_size.h"
 #include "platform/ado/value_convert.h"
+#include "platform/com/comsupp.h"
 #include "platform/middleware/zrm.h"
 #include "platform/types/zr_json.h"
 #include "srv/db/convert.h"
 #include "srv/db/field_text.h"
-#include "srv/db/variant.h"
 
 namespace {
 

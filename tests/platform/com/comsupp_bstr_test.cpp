@@ -1,10 +1,9 @@
-#include "srv/db/bstr.h"
+#include "platform/com/comsupp.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "srv/db/com_error.h"
 
 namespace {
 

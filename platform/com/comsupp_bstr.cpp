@@ -1,11 +1,10 @@
-#include "srv/db/bstr.h"
+#include "platform/com/comsupp.h"
 
+#include <atomic>
 #include <new>
 #include <string>
 
 #include "platform/types/zr.h"
-#include "srv/db/com_error.h"
-#include "srv/db/convert.h"
 
 struct _bstr_t::Holder {
   explicit Holder(BSTR w) : wide(w) {}
@@ -110,4 +109,23 @@ const char* _bstr_t::Narrow() const {
     return expected;
   }
   return text;
+}
+
+BSTR NarrowToBstr(const char* narrow) {
+  if (!narrow) return nullptr;
+  const int units = MultiByteToWideChar(CP_ACP, 0, narrow, -1, nullptr, 0);
+  if (units <= 0) _com_issue_last_error();
+  std::u16string wide(static_cast<size_t>(units), u'\0');
+  if (MultiByteToWideChar(CP_ACP, 0, narrow, -1, wide.data(), units) <= 0) _com_issue_last_error();
+  // units counts the terminating NUL, which the BSTR adds by itself.
+  BSTR text = SysAllocStringLen(wide.data(), static_cast<UINT>(units - 1));
+  if (!text) _com_issue_error(E_OUTOFMEMORY);
+  return text;
+}
+
+BSTR StringToBstr(const ZR_TString& text) {
+  const std::u16string wide = text.ToUtf16();
+  BSTR copy = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+  if (!copy) _com_issue_error(E_OUTOFMEMORY);
+  return copy;
 }

@@ -1,10 +1,8 @@
-#include "srv/db/com_error.h"
+#include "platform/com/comsupp.h"
 
 #include <cstdio>
 #include <cstring>
 #include <utility>
-
-#include "srv/db/last_error.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "srv/db/com_ptr.h"
+#include "platform/com/comsupp.h"
 
 #include <gtest/gtest.h>
 
