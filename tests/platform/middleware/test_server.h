@@ -13,6 +13,7 @@
 
 #include "platform/middleware/zrm.h"
 #include "platform/middleware/zrm_config.h"
+#include "tests/support/wait_until.h"
 
 namespace zrm_test {
 
@@ -34,9 +35,7 @@ class TestServer : public ZRM_TServer {
     } else if (m == "meet") {
       // Answers true only when another request is inside at the same time.
       ++g_meeting;
-      const auto until = std::chrono::steady_clock::now() + 5s;
-      while (g_meeting.load() < 2 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(1ms);
+      vqtest::WaitUntil([] { return g_meeting.load() >= 2; }, 5s, 1ms);
       reply = ZR_TAny(g_meeting.load() >= 2);
     } else if (m == "trace") {
       DBG_Type(1, "one");
@@ -85,6 +84,7 @@ class TestServer : public ZRM_TServer {
       DBG_Type(1, "wait: " + outcome);
       reply = ZR_TString(outcome);
     } else if (m == "slow") {
+      // The test input: a request operation that takes P1 ms.
       std::this_thread::sleep_for(std::chrono::milliseconds(
           ZR_Fetch<uint32_t>(request, "P1", "ZR_TUInt32")));
       reply = ZR_TString("done");

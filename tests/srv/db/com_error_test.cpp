@@ -6,7 +6,8 @@
 
 #include "platform/com/com_testing.h"
 #include "srv/db/ado_ops.h"
-#include "tests/srv/db/fake_ado.h"
+#include "tests/support/fake_ado/connection.h"
+#include "tests/support/fake_ado/recordset.h"
 #include "tests/srv/db/fake_error_info.h"
 
 namespace {

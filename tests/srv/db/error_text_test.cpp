@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "tests/srv/db/fake_ado.h"
+#include "tests/support/fake_ado/connection.h"
+#include "tests/support/fake_ado/recordset.h"
 #include "tests/srv/db/fake_error_info.h"
 #include "tests/srv/db/trace_capture.h"
 
