@@ -81,7 +81,7 @@ void HttpClient::HalfClose() {
 HttpAnswer Request(const std::string& address, http::verb method, const std::string& target,
                    const std::string& body, const HttpHeaders& headers, int timeout_ms) {
   HttpClient c(address);
-  c.SetReadTimeout(timeout_ms);
+  if (timeout_ms > 0) c.SetReadTimeout(timeout_ms);
   HttpAnswer a = c.Send(method, target, body, headers);
   c.Close();
   return a;

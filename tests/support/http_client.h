@@ -62,10 +62,12 @@ class HttpClient {
   std::string host_;
 };
 
-// One request on a fresh connection; reads give up after timeout_ms.
+// One request on a fresh connection. With timeout_ms > 0 reads give up
+// after it; a read with a time-out also ends (EINTR) when a signal handler
+// runs, so callers that set one must expect that and try again.
 HttpAnswer Request(const std::string& address, boost::beast::http::verb method,
                    const std::string& target, const std::string& body = "",
-                   const HttpHeaders& headers = {}, int timeout_ms = 60000);
+                   const HttpHeaders& headers = {}, int timeout_ms = 0);
 inline HttpAnswer PostOnce(const std::string& address, const std::string& target,
                            const std::string& body) {
   return Request(address, boost::beast::http::verb::post, target, body);

@@ -23,6 +23,7 @@ using Vars = std::map<std::string, std::string>;
 inline std::atomic<int> g_meeting{0};
 inline std::mutex g_wait_mutex;
 inline std::string g_wait_outcome;  // of the last "wait" request
+inline std::atomic<int> g_waits_begun{0};  // "wait" requests that got inside
 
 class TestServer : public ZRM_TServer {
  public:
@@ -73,6 +74,7 @@ class TestServer : public ZRM_TServer {
           outcome = why == ZRM_CancelReason::kClientGone ? "client_gone" : "shutdown";
           cv.notify_all();
         });
+        ++g_waits_begun;
         std::unique_lock<std::mutex> lock(mutex);
         cv.wait_for(lock, std::chrono::milliseconds(ZR_Fetch<uint32_t>(request, "P1", "ZR_TUInt32")),
                     [&] { return outcome != "done"; });

@@ -37,9 +37,16 @@ void ClearWaitOutcome() {
   zrm_test::g_wait_outcome.clear();
 }
 
-// True once a request is inside the request operation at address.
+// True once a request is inside the request operation at address (a
+// server in another process, with a thread free to answer /metrics).
 bool RequestRuns(const std::string& address) {
   return vqtest::WaitUntil([&] { return vqtest::RequestsInFlight(address) >= 1; }, 5s);
+}
+
+// True once a "wait" request of this process's server got inside after
+// `before` had.
+bool WaitBegan(int before) {
+  return vqtest::WaitUntil([&] { return zrm_test::g_waits_begun.load() > before; }, 5s);
 }
 
 std::string Metrics(const std::string& address) {
@@ -71,8 +78,9 @@ TEST(ZrmCancel, ClientThatLeavesIsNoticedAndGetsNoAnswer) {
     SCOPED_TRACE(static_cast<int>(leave));
     ClearWaitOutcome();
     HttpClient client(run.Address());
+    const int before = zrm_test::g_waits_begun;
     client.WriteRaw(WaitRequest(20000));
-    ASSERT_TRUE(RequestRuns(run.Address()));
+    ASSERT_TRUE(WaitBegan(before));
     const auto start = std::chrono::steady_clock::now();
     if (leave == Leave::kReset) client.Reset();
     if (leave == Leave::kClose) client.Close();
@@ -95,8 +103,9 @@ TEST(ZrmCancel, ClientThatStaysGetsItsAnswerEvenWhenItSendsMore) {
   Running run(Vars{{"ZRM_THREADS", "1"}});
   HttpClient c(run.Address());
   // The second request arrives while the first runs; data is no hang-up.
+  const int before = zrm_test::g_waits_begun;
   c.WriteRaw(WaitRequest(300));
-  ASSERT_TRUE(RequestRuns(run.Address()));
+  ASSERT_TRUE(WaitBegan(before));
   const std::string echo = R"({"M":"echo","P1":"ok"})";
   c.WriteRaw("POST /svc HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(echo.size()) + "\r\n\r\n" + echo);
   EXPECT_EQ(c.Read().body, "\"done\"");
