@@ -5,14 +5,14 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/srv/vqsrv_process.h"
+#include "tests/support/vqsrv_process.h"
 
 namespace {
 
-using vq_test::VqsrvProcess;
+using vqtest::VqsrvProcess;
 
 void ExpectStartupStops(const std::map<std::string, std::string>& vars, const std::string& message) {
-  VqsrvProcess p(vq_test::FreePort(), vars);
+  VqsrvProcess p(vqtest::CallerEnv(vars));
   ASSERT_TRUE(p.Started());
   EXPECT_FALSE(p.WaitReady());
   const int status = p.Wait();
@@ -30,7 +30,7 @@ TEST(DsnStartup, BadValuesStopStartUpNamingTheVariable) {
 }
 
 TEST(DsnStartup, GoodValuesServe) {
-  VqsrvProcess p(vq_test::FreePort(), {{"VQ_DSNS", "demo, pg"}, {"VQ_DSN_ATTRIBUTES", "UID,PWD"}});
+  VqsrvProcess p(vqtest::CallerEnv({{"VQ_DSNS", "demo, pg"}, {"VQ_DSN_ATTRIBUTES", "UID,PWD"}}));
   EXPECT_TRUE(p.WaitReady());
 }
 

@@ -12,11 +12,11 @@
 namespace {
 
 // Binding needs a free port, not the service's fixed one.
-class FreePortEnvironment : public ::testing::Environment {
+class EphemeralPortEnvironment : public ::testing::Environment {
  public:
   void SetUp() override { setenv("ZRM_LISTEN", "127.0.0.1:0", 1); }
 };
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new FreePortEnvironment);
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new EphemeralPortEnvironment);
 
 // Runs one JSON request and answers the reply as JSON.
 std::string Ask(VQ_TServer& server, const std::string& json) {

@@ -1,26 +1,38 @@
 // The vqsrv process over HTTP: commands, failures, trace, start-up failure,
 // termination under load, signals (hangup, trace rotation) and many clients
 // at once.
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <regex>
+#include <sstream>
+#include <thread>
 
-#include "tests/srv/vqsrv_process.h"
+#include "tests/support/http_client.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/vqsrv_process.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
 using boost::beast::http::verb;
-using vq_test::VqsrvProcess;
-using zrm_test::HttpClient;
+using vqtest::HttpClient;
+using vqtest::ScratchDir;
+using vqtest::VqsrvProcess;
+using vqtest::WaitUntil;
+using namespace std::chrono_literals;
 
 const char kPath[] = "/ZIDozeve";
 
 TEST(VqsrvProcess, CommandsOverHttp) {
-  VqsrvProcess p(vq_test::FreePort(), {{"ZRM_MAX_BODY", "4096"}});
+  VqsrvProcess p(vqtest::CallerEnv({{"ZRM_MAX_BODY", "4096"}}));
   ASSERT_TRUE(p.WaitReady());
   HttpClient c(p.Address());
   auto ask = [&](const std::string& body) { return c.Post(kPath, body).body; };
@@ -64,12 +76,10 @@ TEST(VqsrvProcess, CommandsOverHttp) {
 }
 
 std::vector<std::string> TraceLines(int level) {
-  const std::string path = "/tmp/vqsrv_trace_" + std::to_string(getpid()) + "_" +
-                           std::to_string(level);
-  unlink(path.c_str());
+  const ScratchDir dir("vqsrv-trace");
+  const std::string path = dir.File("trace.log");
   {
-    VqsrvProcess p(vq_test::FreePort(),
-                   {{"ZRM_DEBUG", std::to_string(level)}, {"ZRM_TRACE", path}});
+    VqsrvProcess p(vqtest::CallerEnv({{"ZRM_DEBUG", std::to_string(level)}, {"ZRM_TRACE", path}}));
     EXPECT_TRUE(p.WaitReady());
     HttpClient c(p.Address());
     c.Post(kPath, R"({"M":"whatever"})");
@@ -80,10 +90,9 @@ std::vector<std::string> TraceLines(int level) {
     EXPECT_EQ(p.Wait(), 0);
   }
   std::vector<std::string> lines;
-  std::istringstream in(vq_test::ReadFile(path));
+  std::istringstream in(vqtest::ReadFile(path));
   for (std::string line; std::getline(in, line);)
     if (line.find(" L1 #0 ") == std::string::npos) lines.push_back(line);  // start-up notes
-  unlink(path.c_str());
   return lines;
 }
 
@@ -105,7 +114,9 @@ TEST(VqsrvProcess, TakenPortEndsAbnormallyWithTheException) {
   boost::asio::io_context io;
   boost::asio::ip::tcp::acceptor taken(io, {boost::asio::ip::make_address("127.0.0.1"), 0});
   const unsigned short port = taken.local_endpoint().port();
-  VqsrvProcess p(port);
+  vqtest::VqsrvOptions options = vqtest::CallerEnv();
+  options.port = port;
+  VqsrvProcess p(options);
   ASSERT_TRUE(p.Started());
   const int status = p.Wait();
   ASSERT_NE(status, -1);
@@ -115,7 +126,7 @@ TEST(VqsrvProcess, TakenPortEndsAbnormallyWithTheException) {
 }
 
 TEST(VqsrvProcess, SigtermUnderLoadAnswersAndExitsZero) {
-  VqsrvProcess p(vq_test::FreePort());
+  VqsrvProcess p(vqtest::CallerEnv());
   ASSERT_TRUE(p.WaitReady());
   std::atomic<int> answered{0}, wrong{0};
   std::atomic<bool> stop{false};
@@ -136,7 +147,7 @@ TEST(VqsrvProcess, SigtermUnderLoadAnswersAndExitsZero) {
       }
     });
   }
-  while (answered < 200) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_TRUE(WaitUntil([&] { return answered >= 200; }, 60s, 1ms));
   p.Signal(SIGTERM);
   const int status = p.Wait();
   stop = true;
@@ -146,28 +157,13 @@ TEST(VqsrvProcess, SigtermUnderLoadAnswersAndExitsZero) {
   EXPECT_EQ(wrong, 0);
 }
 
-// A scratch folder removed with the object.
-struct ScratchDir {
-  ScratchDir() {
-    char name[] = "/tmp/vqsrv-e2e-XXXXXX";
-    path = mkdtemp(name) ? name : "";
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-  std::string path;
-};
-
 TEST(VqsrvProcess, HangupDuringASlowStatementAnswersItAndExitsZero) {
-  ScratchDir dir;
-  const std::string ini = dir.path + "/odbc.ini";
-  std::ofstream(ini) << "[slow]\nDriver=SQLite3\nDatabase=" << dir.path << "/slow.db\nTimeout=2000\n";
-  const std::string trace = dir.path + "/trace.log";
-  VqsrvProcess p(vq_test::FreePort(), {{"ODBCINI", ini},
-                                       {"ZRM_DEBUG", "1"},
-                                       {"ZRM_TRACE", trace},
-                                       {"ZRM_DRAIN_TIMEOUT_MS", "10000"}});
+  const ScratchDir dir("vqsrv-e2e");
+  const std::string ini = dir.Path() + "/odbc.ini";
+  std::ofstream(ini) << "[slow]\nDriver=SQLite3\nDatabase=" << dir.Path() << "/slow.db\nTimeout=2000\n";
+  const std::string trace = dir.Path() + "/trace.log";
+  VqsrvProcess p(vqtest::CallerEnv(
+      {{"ODBCINI", ini}, {"ZRM_DEBUG", "1"}, {"ZRM_TRACE", trace}, {"ZRM_DRAIN_TIMEOUT_MS", "10000"}}));
   ASSERT_TRUE(p.WaitReady());
   // A count that takes about a second here (sanitizer builds are many times
   // slower), measured on a smaller one first.
@@ -190,12 +186,9 @@ TEST(VqsrvProcess, HangupDuringASlowStatementAnswersItAndExitsZero) {
   c.WriteRaw("POST /ZIDozeve HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
   // The statement runs once its trace line is out.
-  bool running = false;
-  for (int i = 0; i < 500 && !running; ++i) {
-    running = vq_test::ReadFile(trace).find("AS slow_count FROM c") != std::string::npos;
-    if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  ASSERT_TRUE(running) << vq_test::ReadFile(trace);
+  const bool running = WaitUntil(
+      [&] { return vqtest::ReadFile(trace).find("AS slow_count FROM c") != std::string::npos; }, 10s);
+  ASSERT_TRUE(running) << vqtest::ReadFile(trace);
   const auto start = std::chrono::steady_clock::now();
   p.Signal(SIGHUP);
   const auto answer = c.Read();
@@ -212,11 +205,10 @@ TEST(VqsrvProcess, HangupDuringASlowStatementAnswersItAndExitsZero) {
 // Under a steady load of "extr" requests (one trace line each) the trace file
 // is renamed and vqsrv told to reopen it: no record is lost, doubled or torn.
 TEST(VqsrvProcess, TraceFileRotatedUnderLoadKeepsEveryRecordOnce) {
-  ScratchDir dir;
-  const std::string trace = dir.path + "/trace.log";
+  const ScratchDir dir("vqsrv-e2e");
+  const std::string trace = dir.Path() + "/trace.log";
   const std::string rotated = trace + ".1";
-  VqsrvProcess p(vq_test::FreePort(),
-                 {{"ZRM_DEBUG", "1"}, {"ZRM_TRACE", trace}, {"ZRM_THREADS", "2"}});
+  VqsrvProcess p(vqtest::CallerEnv({{"ZRM_DEBUG", "1"}, {"ZRM_TRACE", trace}, {"ZRM_THREADS", "2"}}));
   ASSERT_TRUE(p.WaitReady());
   std::atomic<int> answered{0}, wrong{0}, failed{0};
   std::atomic<bool> stop{false};
@@ -236,17 +228,12 @@ TEST(VqsrvProcess, TraceFileRotatedUnderLoadKeepsEveryRecordOnce) {
       }
     });
   }
-  auto wait_answered = [&](int n) {
-    while (answered < n && failed == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  };
+  auto wait_answered = [&](int n) { WaitUntil([&] { return answered >= n || failed != 0; }, 60s, 1ms); };
   wait_answered(1000);
   ASSERT_EQ(std::rename(trace.c_str(), rotated.c_str()), 0);
   p.Signal(SIGUSR1);
-  bool reopened = false;
-  for (int i = 0; i < 500 && !reopened; ++i) {
-    reopened = vq_test::ReadFile(trace).find("SIGUSR1: trace file reopened") != std::string::npos;
-    if (!reopened) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  const bool reopened = WaitUntil(
+      [&] { return vqtest::ReadFile(trace).find("SIGUSR1: trace file reopened") != std::string::npos; }, 10s);
   wait_answered(answered + 1000);
   stop = true;
   for (auto& t : clients) t.join();
@@ -260,7 +247,7 @@ TEST(VqsrvProcess, TraceFileRotatedUnderLoadKeepsEveryRecordOnce) {
   std::map<long, int> seen;  // request number -> records
   int in_old = 0, in_new = 0, notes = 0;
   for (const auto& [path, count] : {std::pair{rotated, &in_old}, std::pair{trace, &in_new}}) {
-    std::istringstream in(vq_test::ReadFile(path));
+    std::istringstream in(vqtest::ReadFile(path));
     for (std::string line; std::getline(in, line);) {
       std::smatch m;
       if (!std::regex_match(line, m, record)) {
@@ -290,7 +277,7 @@ TEST(VqsrvProcess, TraceFileRotatedUnderLoadKeepsEveryRecordOnce) {
 }
 
 TEST(VqsrvProcess, ManyClientsGetTheirOwnAnswers) {
-  VqsrvProcess p(vq_test::FreePort(), {{"ZRM_THREADS", "4"}});
+  VqsrvProcess p(vqtest::CallerEnv({{"ZRM_THREADS", "4"}}));
   ASSERT_TRUE(p.WaitReady());
   std::atomic<int> right{0};
   std::vector<std::thread> clients;
@@ -311,7 +298,7 @@ TEST(VqsrvProcess, ManyClientsGetTheirOwnAnswers) {
 // Made-up command names fill the metrics labels up to their cap; the five
 // commands still get their own label after that.
 TEST(VqsrvProcess, CommandsKeepTheirMetricsLabelAfterManyMadeUpNames) {
-  VqsrvProcess p(vq_test::FreePort());
+  VqsrvProcess p(vqtest::CallerEnv());
   ASSERT_TRUE(p.WaitReady());
   HttpClient c(p.Address());
   for (int i = 0; i < 100; ++i)

@@ -7,8 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "tests/srv/vqsrv_process.h"
+#include "tests/support/free_port.h"
 #include "tests/support/odbc_env.h"
+#include "tests/support/vqsrv_process.h"
+#include "tests/support/wait_until.h"
 #include "tests/tools/vqcall_run.h"
 
 namespace {
@@ -22,30 +24,30 @@ const char kData[] =
 
 // True once the server answers HTTP at all: with a token set, even the
 // health check is refused with 401, which still shows that it serves.
-bool Answers(const vq_test::VqsrvProcess& server) {
-  for (int i = 0; i < 200; ++i) {
-    try {
-      zrm_test::HttpClient client(server.Address());
-      if (client.Send(boost::beast::http::verb::get, "/healthz", "").status != 0) return true;
-    } catch (const std::exception&) {
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  return false;
+bool Answers(const vqtest::VqsrvProcess& server) {
+  return vqtest::WaitUntil(
+      [&] {
+        try {
+          return vqtest::Request(server.Address(), boost::beast::http::verb::get, "/healthz").status != 0;
+        } catch (const std::exception&) {
+          return false;
+        }
+      },
+      std::chrono::seconds(5), std::chrono::milliseconds(25));
 }
 
 // Starts vqsrv with the test odbc.ini; a port taken meanwhile gets another try.
-std::unique_ptr<vq_test::VqsrvProcess> StartServer(std::map<std::string, std::string> vars = {}) {
+std::unique_ptr<vqtest::VqsrvProcess> StartServer(std::map<std::string, std::string> vars = {}) {
   vars["ODBCINI"] = vqtest::OdbcIniPath();
   vars["ODBCSYSINI"] = "/etc";
   for (int attempt = 0; attempt < 3; ++attempt) {
-    auto server = std::make_unique<vq_test::VqsrvProcess>(vq_test::FreePort(), vars);
+    auto server = std::make_unique<vqtest::VqsrvProcess>(vqtest::CallerEnv(vars));
     if (server->Started() && Answers(*server)) return server;
   }
   return nullptr;
 }
 
-std::string UrlOf(const vq_test::VqsrvProcess& server) {
+std::string UrlOf(const vqtest::VqsrvProcess& server) {
   return "http://" + server.Address() + "/ZIDozeve";
 }
 
@@ -65,7 +67,7 @@ class VqcallE2E : public ::testing::Test {
   }
 
   static inline std::string dsn_;
-  static inline std::unique_ptr<vq_test::VqsrvProcess> server_;
+  static inline std::unique_ptr<vqtest::VqsrvProcess> server_;
 };
 
 TEST_F(VqcallE2E, EachCommand) {
@@ -170,7 +172,7 @@ TEST_F(VqcallE2E, EnvironmentAndUsage) {
 
 TEST(VqcallNoServer, UnreachableAndSilent) {
   // Nobody listens on a port just freed.
-  const std::string url = "http://127.0.0.1:" + std::to_string(vq_test::FreePort()) + "/ZIDozeve";
+  const std::string url = "http://127.0.0.1:" + std::to_string(vqtest::FreePort()) + "/ZIDozeve";
   VqcallResult r = RunVqcall({"--url", url, "open", "demo"});
   EXPECT_EQ(r.exit_code, 3);
   EXPECT_NE(r.err.find(url), std::string::npos) << r.err;

@@ -1,8 +1,6 @@
 // The progress line: drawn only on a terminal, erased before the answer.
 // Database nulls in a table: dimmed on a terminal unless NO_COLOR is set.
-#include <pty.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -22,28 +21,15 @@ using tcp = boost::asio::ip::tcp;
 
 // Everything a child writes to its terminal, and its exit status.
 std::pair<std::string, int> RunOnTerminal(std::vector<std::string> args) {
-  std::string exe = VQCALL_PATH;
-  std::vector<char*> argv = {exe.data()};
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  int fd = -1;
-  const pid_t pid = forkpty(&fd, nullptr, nullptr, nullptr);
-  if (pid == 0) {
-    execv(exe.c_str(), argv.data());
-    _exit(127);
-  }
-  std::string out;
-  if (pid < 0) return {out, -1};
-  char buf[512];
-  for (;;) {
-    const ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) break;  // EIO once the child has gone
-    out.append(buf, static_cast<size_t>(n));
-  }
-  close(fd);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return {out, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+  vqtest::ChildSpec spec;
+  spec.argv = {VQCALL_PATH};
+  spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+  spec.inherit_env = true;
+  spec.terminal = true;
+  vqtest::ChildProcess child(spec);
+  const std::string out = child.ReadTerminal();
+  const int status = child.Wait(std::chrono::seconds(30));
+  return {out, status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
 TEST(VqcallProgress, ShownOnATerminalWhileWaitingThenErased) {
@@ -56,6 +42,8 @@ TEST(VqcallProgress, ShownOnATerminalWhileWaitingThenErased) {
     if (ec) return;
     boost::asio::streambuf request;
     boost::asio::read_until(peer, request, "\r\n\r\n", ec);
+    // The test input: an answer that takes longer than a second, so the
+    // progress line must show up before it.
     std::this_thread::sleep_for(std::chrono::milliseconds(1400));
     const std::string answer =
         "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 3\r\n"

@@ -11,6 +11,7 @@
 #include "platform/ado/connection_pool.h"
 #include "tests/platform/ado/ado_test_util.h"
 #include "tests/support/odbc_env.h"
+#include "tests/support/wait_until.h"
 
 namespace adotest {
 namespace {
@@ -56,6 +57,10 @@ TEST(StatementCancel, StopsTheRunningStatementAndClosesItsConnection) {
     return std::make_pair(hr, took);
   });
   AdoStatementCancel* cancel = made.get_future().get();
+  // The test input: a statement that is running. Its connection is taken
+  // first; nothing tells when the driver is inside the statement itself, so
+  // it is given time for that.
+  EXPECT_TRUE(vqtest::WaitUntil([&] { return UsageOf(dsn).busy == 1u; }, 10s));
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(UsageOf(dsn).busy, 1u);
   EXPECT_TRUE(cancel->Cancel());

@@ -12,6 +12,7 @@
 #include "tests/platform/ado/ado_test_util.h"
 #include "tests/support/db_client.h"
 #include "tests/support/odbc_env.h"
+#include "tests/support/wait_until.h"
 
 namespace adotest {
 namespace {
@@ -48,7 +49,8 @@ std::pair<HRESULT, std::chrono::steady_clock::duration> CancelAfter(const std::s
     return std::make_pair(hr, took);
   });
   AdoStatementCancel* cancel = made.get_future().get();
-  for (int i = 0; i < 200 && !SeenOnServer(tag); ++i) std::this_thread::sleep_for(20ms);
+  vqtest::WaitUntil([&] { return SeenOnServer(tag); }, 4s, 20ms);
+  // The test input: how far into the statement the cancel comes.
   std::this_thread::sleep_for(after);
   EXPECT_TRUE(cancel->Cancel());
   may_end.set_value();
@@ -79,13 +81,12 @@ TEST(PgCancel, StopsTheStatementWhileItExecutesAndWhileItFetches) {
   }
   // Nothing of either statement runs on the server any more.
   std::string active;
-  for (int i = 0; i < 50; ++i) {
+  vqtest::WaitUntil([&] {
     active = vqtest::PsqlClient(
         "SELECT count(*) FROM pg_stat_activity WHERE state = 'active' AND query LIKE '%cancel-' || 'e%' "
         "OR state = 'active' AND query LIKE '%cancel-' || 'f%'");
-    if (active == "0") break;
-    std::this_thread::sleep_for(100ms);
-  }
+    return active == "0";
+  }, 5s, 100ms);
   EXPECT_EQ(active, "0");
 }
 

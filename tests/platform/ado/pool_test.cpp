@@ -102,6 +102,7 @@ TEST(ConnectionPool, IdleConnectionsExpireAndAPoolOffKeepsNothing) {
   ConnectionPool pool(s);
   GiveBack(pool, key, RawConnect(key));
   EXPECT_EQ(pool.IdleCount(), 1u);
+  // The test input: the connection stays idle longer than its idle time.
   std::this_thread::sleep_for(std::chrono::milliseconds(120));
   EXPECT_TRUE(pool.Take(key) == SQL_NULL_HDBC);
   EXPECT_EQ(pool.IdleCount(), 0u);

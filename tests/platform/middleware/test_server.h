@@ -13,6 +13,7 @@
 
 #include "platform/middleware/zrm.h"
 #include "platform/middleware/zrm_config.h"
+#include "tests/support/wait_until.h"
 
 namespace zrm_test {
 
@@ -22,6 +23,7 @@ using Vars = std::map<std::string, std::string>;
 inline std::atomic<int> g_meeting{0};
 inline std::mutex g_wait_mutex;
 inline std::string g_wait_outcome;  // of the last "wait" request
+inline std::atomic<int> g_waits_begun{0};  // "wait" requests that got inside
 
 class TestServer : public ZRM_TServer {
  public:
@@ -34,9 +36,7 @@ class TestServer : public ZRM_TServer {
     } else if (m == "meet") {
       // Answers true only when another request is inside at the same time.
       ++g_meeting;
-      const auto until = std::chrono::steady_clock::now() + 5s;
-      while (g_meeting.load() < 2 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(1ms);
+      vqtest::WaitUntil([] { return g_meeting.load() >= 2; }, 5s, 1ms);
       reply = ZR_TAny(g_meeting.load() >= 2);
     } else if (m == "trace") {
       DBG_Type(1, "one");
@@ -74,6 +74,7 @@ class TestServer : public ZRM_TServer {
           outcome = why == ZRM_CancelReason::kClientGone ? "client_gone" : "shutdown";
           cv.notify_all();
         });
+        ++g_waits_begun;
         std::unique_lock<std::mutex> lock(mutex);
         cv.wait_for(lock, std::chrono::milliseconds(ZR_Fetch<uint32_t>(request, "P1", "ZR_TUInt32")),
                     [&] { return outcome != "done"; });
@@ -85,6 +86,7 @@ class TestServer : public ZRM_TServer {
       DBG_Type(1, "wait: " + outcome);
       reply = ZR_TString(outcome);
     } else if (m == "slow") {
+      // The test input: a request operation that takes P1 ms.
       std::this_thread::sleep_for(std::chrono::milliseconds(
           ZR_Fetch<uint32_t>(request, "P1", "ZR_TUInt32")));
       reply = ZR_TString("done");

@@ -2,23 +2,22 @@
 // closes, resets or half-closes its connection while its request runs; one
 // that stays and sends more; and the end of the drain time.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <arpa/inet.h>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 
-#include "tests/platform/middleware/http_client.h"
+#include "tests/platform/middleware/forked_server.h"
 #include "tests/platform/middleware/test_server.h"
+#include "tests/support/http_client.h"
+#include "tests/support/metrics_probe.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
-using zrm_test::HttpClient;
+using vqtest::HttpClient;
 using zrm_test::Running;
 using zrm_test::Vars;
 using namespace std::chrono_literals;
@@ -38,20 +37,16 @@ void ClearWaitOutcome() {
   zrm_test::g_wait_outcome.clear();
 }
 
-// A plain socket, so the test decides how the connection ends.
-int Connect(const std::string& address) {
-  const auto colon = address.rfind(':');
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<uint16_t>(std::stoi(address.substr(colon + 1))));
-  inet_pton(AF_INET, address.substr(0, colon).c_str(), &to.sin_addr);
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
-  return fd;
+// True once a request is inside the request operation at address (a
+// server in another process, with a thread free to answer /metrics).
+bool RequestRuns(const std::string& address) {
+  return vqtest::WaitUntil([&] { return vqtest::RequestsInFlight(address) >= 1; }, 5s);
 }
 
-void Send(int fd, const std::string& bytes) {
-  EXPECT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+// True once a "wait" request of this process's server got inside after
+// `before` had.
+bool WaitBegan(int before) {
+  return vqtest::WaitUntil([&] { return zrm_test::g_waits_begun.load() > before; }, 5s);
 }
 
 std::string Metrics(const std::string& address) {
@@ -82,27 +77,21 @@ TEST(ZrmCancel, ClientThatLeavesIsNoticedAndGetsNoAnswer) {
   for (const Leave leave : {Leave::kClose, Leave::kReset, Leave::kHalfClose}) {
     SCOPED_TRACE(static_cast<int>(leave));
     ClearWaitOutcome();
-    const int fd = Connect(run.Address());
-    Send(fd, WaitRequest(20000));
-    std::this_thread::sleep_for(200ms);
+    HttpClient client(run.Address());
+    const int before = zrm_test::g_waits_begun;
+    client.WriteRaw(WaitRequest(20000));
+    ASSERT_TRUE(WaitBegan(before));
     const auto start = std::chrono::steady_clock::now();
-    if (leave == Leave::kReset) {
-      const linger hard{1, 0};
-      setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    }
-    if (leave == Leave::kHalfClose) {
-      shutdown(fd, SHUT_WR);
-    } else {
-      close(fd);
-    }
-    EXPECT_EQ(zrm_test::PostOnce(run.Address(), "/svc", R"({"M":"echo","P1":"next"})").body, "\"next\"");
+    if (leave == Leave::kReset) client.Reset();
+    if (leave == Leave::kClose) client.Close();
+    if (leave == Leave::kHalfClose) client.HalfClose();
+    EXPECT_EQ(vqtest::PostOnce(run.Address(), "/svc", R"({"M":"echo","P1":"next"})").body, "\"next\"");
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     EXPECT_EQ(LastWaitOutcome(), "client_gone");
     if (leave == Leave::kHalfClose) {
       // No answer: the connection just ends.
       char c;
-      EXPECT_EQ(recv(fd, &c, 1, 0), 0);
-      close(fd);
+      EXPECT_EQ(recv(client.NativeHandle(), &c, 1, 0), 0);
     }
   }
   const std::string metrics = Metrics(run.Address());
@@ -114,8 +103,9 @@ TEST(ZrmCancel, ClientThatStaysGetsItsAnswerEvenWhenItSendsMore) {
   Running run(Vars{{"ZRM_THREADS", "1"}});
   HttpClient c(run.Address());
   // The second request arrives while the first runs; data is no hang-up.
+  const int before = zrm_test::g_waits_begun;
   c.WriteRaw(WaitRequest(300));
-  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(WaitBegan(before));
   const std::string echo = R"({"M":"echo","P1":"ok"})";
   c.WriteRaw("POST /svc HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(echo.size()) + "\r\n\r\n" + echo);
   EXPECT_EQ(c.Read().body, "\"done\"");
@@ -127,49 +117,22 @@ TEST(ZrmCancel, ClientThatStaysGetsItsAnswerEvenWhenItSendsMore) {
 }
 
 TEST(ZrmCancel, DrainTimeRunningOutGivesUpTheRequestAndExitsZero) {
-  const std::string trace = (std::filesystem::temp_directory_path() /
-                             ("zrm-cancel-" + std::to_string(getpid()) + ".log")).string();
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    {
-      Running run(Vars{{"ZRM_THREADS", "2"}, {"ZRM_DRAIN_TIMEOUT_MS", "300"}, {"ZRM_DEBUG", "1"},
-                       {"ZRM_TRACE", trace}});
-      const std::string address = run.Address() + "\n";
-      if (write(fds[1], address.data(), address.size()) < 0) _exit(3);
-      run.loop.join();  // ends on SIGTERM
-    }
-    _exit(0);
-  }
-  close(fds[1]);
-  std::string address;
-  char ch;
-  while (read(fds[0], &ch, 1) == 1 && ch != '\n') address.push_back(ch);
-  close(fds[0]);
+  const vqtest::ScratchDir dir("zrm-cancel");
+  const std::string trace = dir.File("trace.log");
+  zrm_test::ForkedServer server(Vars{{"ZRM_THREADS", "2"}, {"ZRM_DRAIN_TIMEOUT_MS", "300"},
+                                     {"ZRM_DEBUG", "1"}, {"ZRM_TRACE", trace}});
+  const std::string address = server.Address();
   ASSERT_FALSE(address.empty());
 
   HttpClient c(address);
   c.WriteRaw(WaitRequest(20000));
-  std::this_thread::sleep_for(200ms);
+  ASSERT_TRUE(RequestRuns(address));
   const auto start = std::chrono::steady_clock::now();
-  kill(pid, SIGTERM);
-  int status = -1;
-  while (waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() - start < 10s)
-    std::this_thread::sleep_for(10ms);
+  const int status = server.Process().Stop(SIGTERM, 10s);
   const auto took = std::chrono::steady_clock::now() - start;
-  if (took >= 10s) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-  }
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_LT(took, 3s);
-  std::ifstream in(trace);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_NE(text.str().find("wait: shutdown"), std::string::npos) << text.str();
-  std::filesystem::remove(trace);
+  EXPECT_NE(vqtest::ReadFile(trace).find("wait: shutdown"), std::string::npos) << vqtest::ReadFile(trace);
 }
 
 }  // namespace

@@ -6,88 +6,50 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
 
-#include "tests/platform/middleware/http_client.h"
-#include "tests/platform/middleware/test_server.h"
+#include "tests/platform/middleware/forked_server.h"
+#include "tests/support/http_client.h"
+#include "tests/support/metrics_probe.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using boost::beast::http::verb;
+using zrm_test::ForkedServer;
+using zrm_test::Vars;
 
-struct Child {
-  pid_t pid = -1;
-  std::string address;
-};
-
-// Forks a server process with the given drain (and grace) time; its
-// address comes back through a pipe.
-Child StartServer(const std::string& drain_ms, const std::string& grace_ms = "0") {
-  int fds[2];
-  EXPECT_EQ(pipe(fds), 0);
-  Child child;
-  child.pid = fork();
-  if (child.pid == 0) {
-    close(fds[0]);
-    {
-      zrm_test::Running run(
-          zrm_test::Vars{{"ZRM_THREADS", "2"},
-                         {"ZRM_DRAIN_TIMEOUT_MS", drain_ms},
-                         {"ZRM_DRAIN_GRACE_MS", grace_ms}});
-      const std::string address = run.Address() + "\n";
-      if (write(fds[1], address.data(), address.size()) < 0) _exit(3);
-      run.loop.join();  // ends on SIGTERM
-    }
-    _exit(0);
-  }
-  close(fds[1]);
-  char buf[64] = {};
-  size_t got = 0;
-  while (got < sizeof buf - 1) {
-    const ssize_t n = read(fds[0], buf + got, 1);
-    if (n <= 0 || buf[got] == '\n') break;
-    ++got;
-  }
-  close(fds[0]);
-  child.address.assign(buf, got);
-  return child;
+// A server process with the given drain (and grace) time.
+Vars DrainVars(const std::string& drain_ms, const std::string& grace_ms = "0") {
+  return Vars{{"ZRM_THREADS", "2"}, {"ZRM_DRAIN_TIMEOUT_MS", drain_ms}, {"ZRM_DRAIN_GRACE_MS", grace_ms}};
 }
 
-// Waits for the child up to limit; returns its wait status, or -1.
-int WaitExit(pid_t pid, std::chrono::milliseconds limit) {
-  const auto until = std::chrono::steady_clock::now() + limit;
-  int status = 0;
-  while (std::chrono::steady_clock::now() < until) {
-    if (waitpid(pid, &status, WNOHANG) == pid) return status;
-    std::this_thread::sleep_for(10ms);
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, &status, 0);
-  return -1;
+// True once a request is inside the request operation at address.
+bool RequestRuns(const std::string& address) {
+  return vqtest::WaitUntil([&] { return vqtest::RequestsInFlight(address) >= 1; }, 5s);
 }
 
 // A request of 400 ms runs when signo comes: it is answered (and its
 // connection closed), and the process exits 0 well within the drain time.
 void AnsweredThenExitsZero(int signo) {
-  Child child = StartServer("3000");
-  ASSERT_FALSE(child.address.empty());
-  zrm_test::HttpClient c(child.address);
+  ForkedServer child(DrainVars("3000"));
+  ASSERT_FALSE(child.Address().empty());
+  vqtest::HttpClient c(child.Address());
   c.WriteRaw("POST /svc HTTP/1.1\r\nHost: x\r\nContent-Length: 24\r\n\r\n"
              "{\"M\":\"slow\",\"P1\":400}   ");
-  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(RequestRuns(child.Address()));
   const auto start = std::chrono::steady_clock::now();
-  kill(child.pid, signo);
+  child.Process().Signal(signo);
   const auto answer = c.Read();
   EXPECT_EQ(answer.status, 200u);
   EXPECT_EQ(answer.body, "\"done\"");
   EXPECT_FALSE(answer.keep_alive);
-  const int status = WaitExit(child.pid, 3s);
+  const int status = child.Process().Wait(3s);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
@@ -95,15 +57,15 @@ void AnsweredThenExitsZero(int signo) {
 TEST(ZrmDrain, SigtermAnswersOrCutsRunningRequestsAndExitsZero) {
   AnsweredThenExitsZero(SIGTERM);  // finishes within the drain time
   {  // runs past the drain time: cut, and the process still ends with 0
-    Child child = StartServer("300");
-    ASSERT_FALSE(child.address.empty());
-    zrm_test::HttpClient c(child.address);
+    ForkedServer child(DrainVars("300"));
+    ASSERT_FALSE(child.Address().empty());
+    vqtest::HttpClient c(child.Address());
     c.WriteRaw("POST /svc HTTP/1.1\r\nHost: x\r\nContent-Length: 22\r\n\r\n"
                "{\"M\":\"slow\",\"P1\":8000}");
-    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(RequestRuns(child.Address()));
     const auto start = std::chrono::steady_clock::now();
-    kill(child.pid, SIGTERM);
-    const int status = WaitExit(child.pid, 3s);
+    child.Process().Signal(SIGTERM);
+    const int status = child.Process().Wait(3s);
     EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
     EXPECT_TRUE(c.PeerClosed(1000));
@@ -114,14 +76,16 @@ TEST(ZrmDrain, SigtermAnswersOrCutsRunningRequestsAndExitsZero) {
 TEST(ZrmDrain, IdleServerExitsAtOnce) {
   for (const int signo : {SIGTERM, SIGHUP, SIGINT}) {
     SCOPED_TRACE(strsignal(signo));
-    Child child = StartServer("3000");
-    ASSERT_FALSE(child.address.empty());
+    ForkedServer child(DrainVars("3000"));
+    ASSERT_FALSE(child.Address().empty());
     // Answered: the loop runs and catches the signal.
-    ASSERT_EQ(zrm_test::HttpClient(child.address).Send(verb::get, "/healthz", "").status, 200u);
-    std::this_thread::sleep_for(50ms);  // the connection's close seen by the server
+    ASSERT_EQ(vqtest::HttpClient(child.Address()).Send(verb::get, "/healthz", "").status, 200u);
+    // The server sees the probe's connection close; nothing it serves
+    // tells when, so this is a settle time, not a wait for a state.
+    std::this_thread::sleep_for(50ms);
     const auto start = std::chrono::steady_clock::now();
-    kill(child.pid, signo);
-    const int status = WaitExit(child.pid, 3s);
+    child.Process().Signal(signo);
+    const int status = child.Process().Wait(3s);
     EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
   }
@@ -139,15 +103,22 @@ TEST(ZrmDrain, HangupAndInterruptDrainLikeSigterm) {
 // after their answer); after it the listener is closed, so a connection
 // attempt is refused at once, and the process exits 0.
 TEST(ZrmDrain, GraceTimeServesWhileNotReadyThenClosesTheListener) {
-  Child child = StartServer("3000", "800");
-  ASSERT_FALSE(child.address.empty());
-  zrm_test::HttpClient before(child.address);
+  ForkedServer child(DrainVars("3000", "800"));
+  ASSERT_FALSE(child.Address().empty());
+  vqtest::HttpClient before(child.Address());
   EXPECT_EQ(before.Post("/svc", R"({"M":"echo","P1":"a"})").status, 200u);
 
   const auto start = std::chrono::steady_clock::now();
-  kill(child.pid, SIGTERM);
-  std::this_thread::sleep_for(100ms);
-  zrm_test::HttpClient probe(child.address), other(child.address);
+  child.Process().Signal(SIGTERM);
+  // The stop has begun once a fresh connection hears "not ready".
+  EXPECT_TRUE(vqtest::WaitUntil([&] {
+    try {
+      return vqtest::Request(child.Address(), verb::get, "/readyz", "", {}, 2000).status == 503u;
+    } catch (const std::exception&) {
+      return false;
+    }
+  }, 600ms, 10ms));
+  vqtest::HttpClient probe(child.Address()), other(child.Address());
   probe.SetReadTimeout(2000);
   other.SetReadTimeout(2000);
   before.SetReadTimeout(2000);
@@ -164,10 +135,10 @@ TEST(ZrmDrain, GraceTimeServesWhileNotReadyThenClosesTheListener) {
   EXPECT_FALSE(old.keep_alive);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 700ms) << "checks ran past the grace";
 
-  const int status = WaitExit(child.pid, 3s);
+  const int status = child.Process().Wait(3s);
   EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_GE(std::chrono::steady_clock::now() - start, 800ms) << "ended before the grace time";
-  EXPECT_THROW(zrm_test::HttpClient{child.address}, boost::system::system_error);
+  EXPECT_THROW(vqtest::HttpClient{child.Address()}, boost::system::system_error);
 }
 
 // Connections that completed their handshake while the server could not
@@ -175,22 +146,22 @@ TEST(ZrmDrain, GraceTimeServesWhileNotReadyThenClosesTheListener) {
 // begins: each gets a whole answer (503 with "Connection: close", or 200 if
 // it was taken in before), none is reset or left without one.
 TEST(ZrmDrain, ConnectionsInTheListenQueueAreAnswered) {
-  Child child = StartServer("3000");
-  ASSERT_FALSE(child.address.empty());
-  ASSERT_EQ(zrm_test::PostOnce(child.address, "/svc", R"({"M":"echo","P1":"up"})").status, 200u);
-  kill(child.pid, SIGSTOP);
-  std::vector<std::unique_ptr<zrm_test::HttpClient>> queued;
+  ForkedServer child(DrainVars("3000"));
+  ASSERT_FALSE(child.Address().empty());
+  ASSERT_EQ(vqtest::PostOnce(child.Address(), "/svc", R"({"M":"echo","P1":"up"})").status, 200u);
+  child.Process().Signal(SIGSTOP);
+  std::vector<std::unique_ptr<vqtest::HttpClient>> queued;
   for (int i = 0; i < 6; ++i) {
-    queued.push_back(std::make_unique<zrm_test::HttpClient>(child.address));
+    queued.push_back(std::make_unique<vqtest::HttpClient>(child.Address()));
     queued.back()->WriteRaw(
         "POST /svc HTTP/1.1\r\nHost: x\r\nContent-Length: 21\r\n\r\n{\"M\":\"echo\",\"P1\":\"q\"}");
     queued.back()->SetReadTimeout(4000);
   }
-  kill(child.pid, SIGTERM);
-  kill(child.pid, SIGCONT);
+  child.Process().Signal(SIGTERM);
+  child.Process().Signal(SIGCONT);
   int refused = 0;
   for (auto& c : queued) {
-    zrm_test::HttpAnswer a;
+    vqtest::HttpAnswer a;
     ASSERT_NO_THROW(a = c->Read()) << "a queued connection got no answer";
     EXPECT_TRUE(a.status == 200u || a.status == 503u) << a.status;
     if (a.status == 503u) {
@@ -202,7 +173,7 @@ TEST(ZrmDrain, ConnectionsInTheListenQueueAreAnswered) {
     }
   }
   std::printf("queued connections answered 503: %d of %zu\n", refused, queued.size());
-  const int status = WaitExit(child.pid, 3s);
+  const int status = child.Process().Wait(3s);
   EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 

@@ -13,14 +13,17 @@
 
 #include "platform/middleware/zrm.h"
 #include "platform/middleware/zrm_config.h"
-#include "tests/platform/middleware/http_client.h"
+#include "tests/support/http_client.h"
+#include "tests/support/metrics_probe.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/wait_until.h"
 #include "tests/platform/middleware/test_server.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using boost::beast::http::verb;
-using zrm_test::HttpClient;
+using vqtest::HttpClient;
 
 using zrm_test::Running;
 using zrm_test::TestServer;
@@ -68,7 +71,7 @@ TEST(ZrmHttp, RoutesAndStatuses) {
   EXPECT_EQ(a.body.rfind("{\"error\":", 0), 0u);
 
   // The server is still there after all of that.
-  EXPECT_EQ(zrm_test::PostOnce(run.Address(), "/svc", R"({"M":"echo","P1":"x"})").body, "\"x\"");
+  EXPECT_EQ(vqtest::PostOnce(run.Address(), "/svc", R"({"M":"echo","P1":"x"})").body, "\"x\"");
 }
 
 TEST(ZrmHttp, PipelinedRequestsAnsweredInOrder) {
@@ -90,23 +93,21 @@ TEST(ZrmHttp, ConcurrentRequestsOverlap) {
   Running run(Vars{{"ZRM_THREADS", "2"}});
   g_meeting = 0;
   std::string first, second;
-  std::thread t([&] { first = zrm_test::PostOnce(run.Address(), "/svc", R"({"M":"meet"})").body; });
-  second = zrm_test::PostOnce(run.Address(), "/svc", R"({"M":"meet"})").body;
+  std::thread t([&] { first = vqtest::PostOnce(run.Address(), "/svc", R"({"M":"meet"})").body; });
+  second = vqtest::PostOnce(run.Address(), "/svc", R"({"M":"meet"})").body;
   t.join();
   EXPECT_EQ(first, "true");
   EXPECT_EQ(second, "true");
 }
 
 TEST(ZrmHttp, TraceRecordsAndNumbers) {
-  char path[] = "/tmp/zrm_trace_XXXXXX";
-  const int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  close(fd);
+  const vqtest::ScratchDir dir("zrm-trace");
+  const std::string path = dir.File("trace.log");
   {
     Running run(Vars{{"ZRM_DEBUG", "1"}, {"ZRM_TRACE", path}});
     run.server.DBG_Type(1, "outside");
-    const std::string n1 = zrm_test::PostOnce(run.Address(), "/svc", R"({"M":"trace"})").body;
-    const std::string n2 = zrm_test::PostOnce(run.Address(), "/svc", R"({"M":"trace"})").body;
+    const std::string n1 = vqtest::PostOnce(run.Address(), "/svc", R"({"M":"trace"})").body;
+    const std::string n2 = vqtest::PostOnce(run.Address(), "/svc", R"({"M":"trace"})").body;
     EXPECT_EQ(std::stoll(n2), std::stoll(n1) + 1);
     run.server.DBG_Type("raw record\n");
 
@@ -130,7 +131,6 @@ TEST(ZrmHttp, TraceRecordsAndNumbers) {
     EXPECT_TRUE(run.server.OnDebugLevel(1));
     EXPECT_FALSE(run.server.OnDebugLevel(2));
   }
-  unlink(path);
 }
 
 TEST(ZrmHttp, BearerToken) {
@@ -159,7 +159,7 @@ TEST(ZrmHttp, BindFailures) {
   TestServer other;
   other.Bind(ZR_TString("svc2"), 1, 0, false);
   EXPECT_EQ(other.ListenAddress(), run.Address());
-  EXPECT_EQ(zrm_test::PostOnce(run.Address(), "/svc2", R"({"M":"echo","P1":"2"})").body, "\"2\"");
+  EXPECT_EQ(vqtest::PostOnce(run.Address(), "/svc2", R"({"M":"echo","P1":"2"})").body, "\"2\"");
 }
 
 TEST(ZrmHttp, TakenPortNamesServiceAddressAndReason) {
@@ -183,9 +183,9 @@ TEST(ZrmHttp, ShutdownLetsRunningRequestsFinish) {
   const std::string address = run->Address();
   std::string answer;
   std::thread client([&] {
-    answer = zrm_test::PostOnce(address, "/svc", R"({"M":"slow","P1":300})").body;
+    answer = vqtest::PostOnce(address, "/svc", R"({"M":"slow","P1":300})").body;
   });
-  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(vqtest::WaitUntil([&] { return vqtest::RequestsInFlight(address) >= 1; }, 5s));
   run->server.Shutdown();
   run->loop.join();  // returns once the answer is written
   client.join();

@@ -8,13 +8,15 @@
 #include <sstream>
 #include <vector>
 
-#include "tests/platform/middleware/http_client.h"
+#include "tests/support/http_client.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/wait_until.h"
 #include "tests/platform/middleware/test_server.h"
 
 namespace {
 
 using boost::beast::http::verb;
-using zrm_test::HttpClient;
+using vqtest::HttpClient;
 using zrm_test::Running;
 using zrm_test::Vars;
 using namespace std::chrono_literals;
@@ -22,7 +24,7 @@ using namespace std::chrono_literals;
 const std::string kEcho = R"({"M":"echo","P1":"ok"})";
 
 bool StillServes(const std::string& address) {
-  return zrm_test::PostOnce(address, "/svc", kEcho).body == "\"ok\"";
+  return vqtest::PostOnce(address, "/svc", kEcho).body == "\"ok\"";
 }
 
 TEST(ZrmLimits, SlowRequestGets408AndDoesNotBlockOthers) {
@@ -71,15 +73,14 @@ TEST(ZrmLimits, ConnectionsPastTheLimitGet503) {
   EXPECT_EQ(a->Post("/svc", kEcho).status, 200u);  // the admitted ones go on
   a.reset();
   // Once one has gone, a new connection is served again.
-  bool served = false;
-  for (int i = 0; i < 50 && !served; ++i) {
-    HttpClient next(run.Address());
+  const bool served = vqtest::WaitUntil([&] {
     try {
-      served = next.Post("/svc", kEcho).status == 200;
+      HttpClient next(run.Address());
+      return next.Post("/svc", kEcho).status == 200;
     } catch (const std::exception&) {
+      return false;
     }
-    if (!served) std::this_thread::sleep_for(20ms);
-  }
+  }, 1s, 20ms);
   EXPECT_TRUE(served);
 }
 
@@ -167,10 +168,8 @@ TEST(ZrmLimits, BadLimitValuesNameTheVariable) {
 }
 
 TEST(ZrmLimits, BearerTokenCases) {
-  char path[] = "/tmp/zrm_token_trace_XXXXXX";
-  const int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  close(fd);
+  const vqtest::ScratchDir dir("zrm-token");
+  const std::string path = dir.File("trace.log");
   const std::string token = "s3cret-Token-value";
   {
     Running run(Vars{{"ZRM_TOKEN", token}, {"ZRM_DEBUG", "3"}, {"ZRM_TRACE", path}});
@@ -200,7 +199,6 @@ TEST(ZrmLimits, BearerTokenCases) {
   all << in.rdbuf();
   EXPECT_NE(all.str().find(" L1 #"), std::string::npos);  // the trace was written
   EXPECT_EQ(all.str().find(token), std::string::npos);
-  unlink(path);
 
   Running open(Vars{{"ZRM_TOKEN", token}, {"ZRM_METRICS_PUBLIC", "1"}});
   HttpClient c(open.Address());

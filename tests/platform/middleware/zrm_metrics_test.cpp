@@ -7,13 +7,15 @@
 #include <sstream>
 
 #include "platform/middleware/zrm_metrics.h"
-#include "tests/platform/middleware/http_client.h"
+#include "tests/support/http_client.h"
+#include "tests/support/metrics_probe.h"
+#include "tests/support/wait_until.h"
 #include "tests/platform/middleware/test_server.h"
 
 namespace {
 
 using boost::beast::http::verb;
-using zrm_test::HttpClient;
+using vqtest::HttpClient;
 using zrm_test::Running;
 using zrm_test::Vars;
 using namespace std::chrono_literals;
@@ -110,10 +112,14 @@ TEST(ZrmMetrics, ReadyUntilDraining) {
   // arriving before the stop is answered 503.
   std::string slow_answer;
   std::thread slow([&] {
-    slow_answer = zrm_test::PostOnce(run.Address(), "/svc", R"({"M":"slow","P1":600})").body;
+    slow_answer = vqtest::PostOnce(run.Address(), "/svc", R"({"M":"slow","P1":600})").body;
   });
   HttpClient probe(run.Address());
   probe.WriteRaw("GET /readyz HTTP/1.1\r\nHost: x\r\n");
+  ASSERT_TRUE(vqtest::WaitUntil([&] { return vqtest::RequestsInFlight(run.Address()) >= 1; }, 5s));
+  // The test input: the probe's first bytes reach the server before the
+  // stop, the rest after it has begun; nothing the server serves tells when
+  // it read them, so time separates the two.
   std::this_thread::sleep_for(100ms);
   run.server.Shutdown();
   std::this_thread::sleep_for(100ms);

@@ -5,14 +5,14 @@
 #include "platform/middleware/zrm.h"
 #include "platform/middleware/zrm_config.h"
 #include "platform/middleware/zrm_pages.h"
-#include "tests/platform/middleware/http_client.h"
+#include "tests/support/http_client.h"
 #include "tests/platform/middleware/test_server.h"
 
 namespace {
 
 using boost::beast::http::verb;
-using zrm_test::HttpAnswer;
-using zrm_test::HttpClient;
+using vqtest::HttpAnswer;
+using vqtest::HttpClient;
 using zrm_test::Running;
 using zrm_test::Vars;
 

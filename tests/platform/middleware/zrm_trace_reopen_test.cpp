@@ -17,24 +17,20 @@
 #include <thread>
 #include <vector>
 
-#include "tests/platform/middleware/http_client.h"
+#include "tests/support/http_client.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/wait_until.h"
 #include "tests/platform/middleware/test_server.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using zrm_test::HttpClient;
+using vqtest::HttpClient;
+using vqtest::ReadFile;
 using zrm_test::Running;
 using zrm_test::Vars;
 
 const char kTrace[] = R"({"M":"trace"})";  // writes "one" and "ends" at level 1
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // The records of a trace file, each "L<level> #<n> <text>" where n is "0"
 // outside a request and "r" for a request (their numbers run on across the
@@ -57,33 +53,11 @@ std::vector<std::string> Records(const std::string& path) {
   return out;
 }
 
-bool WaitFor(const std::function<bool()>& done) {
-  for (int i = 0; i < 300; ++i) {
-    if (done()) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return done();
-}
+bool WaitFor(const std::function<bool()>& done) { return vqtest::WaitUntil(done, 3s, 10ms); }
 
 bool Contains(const std::string& path, const std::string& text) {
   return ReadFile(path).find(text) != std::string::npos;
 }
-
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/zrm-reopen-XXXXXX";
-    path_ = mkdtemp(name) ? name : "";
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // Sends standard error to a file for the life of the object.
 class StderrToFile {
@@ -104,7 +78,7 @@ class StderrToFile {
 };
 
 TEST(ZrmTraceReopen, RenamedFileIsFollowedByANewOneAtThePath) {
-  TempDir dir;
+  const vqtest::ScratchDir dir("zrm-reopen");
   const std::string path = dir.Path() + "/trace.log";
   Running run(Vars{{"ZRM_DEBUG", "1"}, {"ZRM_TRACE", path}});
   HttpClient c(run.Address());
@@ -134,7 +108,7 @@ TEST(ZrmTraceReopen, RenamedFileIsFollowedByANewOneAtThePath) {
 }
 
 TEST(ZrmTraceReopen, FailureKeepsTheOldFileAndSaysWhyOnStandardError) {
-  TempDir dir;
+  const vqtest::ScratchDir dir("zrm-reopen");
   ASSERT_EQ(mkdir((dir.Path() + "/logs").c_str(), 0700), 0);
   const std::string path = dir.Path() + "/logs/trace.log";
   const std::string moved = dir.Path() + "/moved/trace.log";
@@ -160,7 +134,7 @@ TEST(ZrmTraceReopen, FailureKeepsTheOldFileAndSaysWhyOnStandardError) {
 }
 
 TEST(ZrmTraceReopen, OnStandardErrorItOnlySaysSoAndOutsideTheLoopNothingHappens) {
-  TempDir dir;
+  const vqtest::ScratchDir dir("zrm-reopen");
   const std::string err = dir.Path() + "/stderr.txt";
   StderrToFile capture(err);
   {
@@ -176,6 +150,8 @@ TEST(ZrmTraceReopen, OnStandardErrorItOnlySaysSoAndOutsideTheLoopNothingHappens)
   // The loop has ended: a late SIGUSR1 (a rotation during shutdown) must not
   // end the process by its default action.
   kill(getpid(), SIGUSR1);
+  // The test input: time for the signal to be delivered; the process must
+  // still run afterwards.
   std::this_thread::sleep_for(50ms);
   SUCCEED();
 }

@@ -16,7 +16,8 @@
 #include "tests/srv/commands/backends.h"
 #include "tests/srv/commands/test_data.h"
 #include "tests/support/odbc_env.h"
-#include "tests/srv/commands/vqsrv_process.h"
+#include "tests/support/vqsrv_process.h"
+#include "tests/support/vqsrv_requests.h"
 
 namespace vqtest {
 namespace {

@@ -2,11 +2,7 @@
 // client that leaves while its statement runs on PostgreSQL, MariaDB or
 // SQLite, and SIGTERM whose drain time runs out during a statement. The
 // time bounds are what the service promises, checked with deadlines.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <functional>
@@ -17,9 +13,12 @@
 
 #include "tests/srv/commands/backends.h"
 #include "tests/srv/commands/test_data.h"
-#include "tests/srv/commands/vqsrv_process.h"
+#include "tests/support/vqsrv_process.h"
+#include "tests/support/vqsrv_requests.h"
 #include "tests/support/db_client.h"
+#include "tests/support/http_client.h"
 #include "tests/support/odbc_env.h"
+#include "tests/support/wait_until.h"
 
 namespace vqtest {
 namespace {
@@ -28,34 +27,16 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 // Sends one request on a connection of its own and leaves it open.
-int SendRequest(int port, const std::string& body) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<uint16_t>(port));
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
-  const std::string request = "POST /ZIDozeve HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
-                              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-  EXPECT_EQ(send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
-  return fd;
-}
-
-// Ends a connection with a reset instead of an orderly close.
-void Reset(int fd) {
-  const linger hard{1, 0};
-  setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-  close(fd);
+std::unique_ptr<HttpClient> SendRequest(const VqsrvProcess& vq, const std::string& body) {
+  auto client = std::make_unique<HttpClient>(vq.Address());
+  client->WriteRaw("POST /ZIDozeve HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+                   "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+  return client;
 }
 
 // Calls probe until it answers true, for at most limit; true when it did.
 bool Within(Clock::duration limit, const std::function<bool()>& probe) {
-  const auto deadline = Clock::now() + limit;
-  for (;;) {
-    if (probe()) return true;
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(50ms);
-  }
+  return WaitUntil(probe, std::chrono::duration_cast<std::chrono::milliseconds>(limit), 50ms);
 }
 
 // The value of one sample of GET /metrics; -1 when it is not there.
@@ -97,12 +78,12 @@ TEST(CancelPg, ClientGoneStopsTheStatementAndItsConnectionIsNotReused) {
   // Two threads: /metrics is answered while the statement runs.
   VqsrvProcess vq(ini, 0, {"ZRM_THREADS=2", "VQ_DSNS=pgtest"});
   const auto sent = Clock::now();
-  const int fd = SendRequest(vq.Port(), QueryRequest("pgtest", "SELECT pg_sleep(30) AS cancel_pg_gone", 1));
+  const auto client = SendRequest(vq, QueryRequest("pgtest", "SELECT pg_sleep(30) AS cancel_pg_gone", 1));
   const std::string pid = PgBackendOf("cancel_pg_gone");
   ASSERT_FALSE(pid.empty()) << "the statement never ran";
   EXPECT_EQ(Metric(vq, "vqsrv_db_pool_connections{dsn=\"pgtest\",state=\"busy\"}"), 1);
   std::this_thread::sleep_until(sent + 500ms);
-  close(fd);
+  client->Close();
   const auto gone = Clock::now();
   EXPECT_TRUE(Within(2s, [&] { return PgBackendIdle(pid); })) << "still running after 2 s";
   std::printf("[ cancel  ] PostgreSQL, client gone: backend %s idle %.0f ms after the close\n", pid.c_str(),
@@ -121,7 +102,7 @@ TEST(CancelPg, DrainTimeRunningOutCancelsTheStatementAndExitsZero) {
   if (ini.empty()) GTEST_SKIP() << "no PostgreSQL server";
   VqsrvProcess vq(ini, 0, {"ZRM_DRAIN_TIMEOUT_MS=1000"});
   const auto sent = Clock::now();
-  const int fd = SendRequest(vq.Port(), QueryRequest("pgtest", "SELECT pg_sleep(30) AS cancel_pg_term", 1));
+  const auto client = SendRequest(vq, QueryRequest("pgtest", "SELECT pg_sleep(30) AS cancel_pg_term", 1));
   const std::string pid = PgBackendOf("cancel_pg_term");
   ASSERT_FALSE(pid.empty()) << "the statement never ran";
   std::this_thread::sleep_until(sent + 500ms);
@@ -133,7 +114,7 @@ TEST(CancelPg, DrainTimeRunningOutCancelsTheStatementAndExitsZero) {
   std::printf("[ cancel  ] PostgreSQL, SIGTERM with a 1000 ms drain: exit after %.0f ms\n",
               std::chrono::duration<double, std::milli>(took).count());
   EXPECT_TRUE(Within(500ms, [&] { return PgBackendIdle(pid); })) << "the statement outlived the process";
-  close(fd);
+  client->Close();
 }
 
 TEST(CancelMaria, ClientGoneStopsTheStatement) {
@@ -148,11 +129,11 @@ TEST(CancelMaria, ClientGoneStopsTheStatement) {
   const std::string running =
       "SELECT count(*) FROM information_schema.processlist WHERE info LIKE CONCAT('%cancel_ma', 'ria_gone%')";
   const auto sent = Clock::now();
-  const int fd = SendRequest(vq.Port(), QueryRequest("mariatest", "SELECT SLEEP(30) AS cancel_maria_gone", 1));
+  const auto client = SendRequest(vq, QueryRequest("mariatest", "SELECT SLEEP(30) AS cancel_maria_gone", 1));
   ASSERT_TRUE(Within(10s, [&] { return MariaBackend::Client(running) == ClientLines{"1"}; }))
       << "the statement never ran";
   std::this_thread::sleep_until(sent + 500ms);
-  close(fd);
+  client->Close();
   const auto gone = Clock::now();
   EXPECT_TRUE(Within(2s, [&] { return MariaBackend::Client(running) == ClientLines{"0"}; }))
       << "still running after 2 s";
@@ -166,14 +147,17 @@ TEST(CancelSqlite, ClientGoneFreesTheOnlyRequestThread) {
   SqliteSource source("CREATE TABLE t (x integer);");
   VqsrvProcess vq(source.OdbcIni(), 0, {"ZRM_THREADS=1"});
   // Many seconds of work for SQLite unless it is stopped.
-  const int fd = SendRequest(vq.Port(), QueryRequest(source.Dsn(),
+  const auto client = SendRequest(vq, QueryRequest(source.Dsn(),
                                                      "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c "
                                                      "WHERE x < 300000000) SELECT count(*) FROM c",
                                                      1));
+  // The test input: a statement that runs when the client goes. The only
+  // request thread is busy with it, so nothing the server serves can tell
+  // when it started; it is given the time.
   std::this_thread::sleep_for(500ms);
-  Reset(fd);
+  client->Reset();
   const auto gone = Clock::now();
-  const HttpReply next = vq.Post(QueryRequest(source.Dsn(), "SELECT 41 + 1", 1));
+  const HttpAnswer next = vq.Post(QueryRequest(source.Dsn(), "SELECT 41 + 1", 1));
   const auto took = Clock::now() - gone;
   EXPECT_EQ(next.body, "\"42\"");
   EXPECT_LT(took, 2s);

@@ -14,7 +14,8 @@
 #include <gtest/gtest.h>
 
 #include "tests/srv/commands/test_data.h"
-#include "tests/srv/commands/vqsrv_process.h"
+#include "tests/support/vqsrv_process.h"
+#include "tests/support/vqsrv_requests.h"
 #include "tests/support/odbc_env.h"
 
 namespace vqtest {

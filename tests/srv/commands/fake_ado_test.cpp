@@ -16,7 +16,10 @@
 #include "platform/com/com.h"
 #include "platform/com/comsupp.h"
 #include "srv/vq_server.h"
-#include "tests/srv/commands/fake_recordset.h"
+#include "tests/support/fake_ado/classes.h"
+#include "tests/support/fake_ado/connection.h"
+#include "tests/support/fake_ado/scripted_recordset.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
@@ -28,146 +31,47 @@ struct FakeMode {
 };
 FakeMode g_mode;
 
-template <class Self>
-HRESULT Answer(Self* self, REFIID riid, void** out, std::initializer_list<const IID*> iids) {
-  for (const IID* iid : iids) {
-    if (riid == *iid) {
-      self->AddRef();
-      *out = self;
-      return S_OK;
-    }
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
-}
-
-class FakeError : public Error, public ComRefCount {
+// A Connection that opens anything; the failures g_mode asks for carry
+// error information for Connection15 as the real one's do, and its error
+// list holds one diagnostic.
+class ModeConnection : public fake::FakeConnection {
  public:
-  HRESULT QueryInterface(REFIID riid, void** out) override {
-    return Answer<Error>(this, riid, out, {&IID_IUnknown, &IID_IDispatch, &IID_Error});
+  ModeConnection() : FakeConnection(fake::Lifetime::kSelfDeleting) {
+    supported = IID_Connection15;
+    error_iid = IID_Connection15;
+    error_source = u"ADODB.Connection";
+    state = adStateOpen;
+    if (g_mode.open_fails) FailWith("Open", u"fake open refused");
+    if (g_mode.state_fails) FailWith("State", u"fake state unreadable");
+    if (g_mode.errors_fails) FailWith("Errors", u"fake errors unreadable");
+    errors = Hold(new fake::FakeErrors(fake::Lifetime::kSelfDeleting));
+    auto* diagnostic = new fake::FakeError(fake::Lifetime::kSelfDeleting);
+    diagnostic->number = E_FAIL;
+    diagnostic->description = u"[HY000] fake diagnostic";
+    diagnostic->source = u"ADODB.Connection";
+    diagnostic->sql_state = u"HY000";
+    errors->Add(diagnostic);
   }
-  ULONG AddRef() override { return DoAddRef(); }
-  ULONG Release() override { return DoRelease(); }
-  HRESULT get_Number(LONG* number) override {
-    *number = E_FAIL;
-    return S_OK;
-  }
-  HRESULT get_Description(BSTR* text) override {
-    *text = SysAllocString(u"[HY000] fake diagnostic");
-    return S_OK;
-  }
-  HRESULT get_Source(BSTR* text) override {
-    *text = SysAllocString(u"ADODB.Connection");
-    return S_OK;
-  }
-  HRESULT get_SQLState(BSTR* text) override {
-    *text = SysAllocString(u"HY000");
-    return S_OK;
-  }
-  HRESULT get_NativeError(LONG* native) override {
-    *native = 0;
-    return S_OK;
-  }
-};
-
-class FakeErrors : public Errors, public ComRefCount {
- public:
-  HRESULT QueryInterface(REFIID riid, void** out) override {
-    return Answer<Errors>(this, riid, out, {&IID_IUnknown, &IID_IDispatch, &IID_Errors});
-  }
-  ULONG AddRef() override { return DoAddRef(); }
-  ULONG Release() override { return DoRelease(); }
-  HRESULT get_Count(LONG* count) override {
-    *count = 1;
-    return S_OK;
-  }
-  HRESULT get_Item(VARIANT, Error** item) override {
-    *item = new FakeError;
-    return S_OK;
-  }
-};
-
-// A Connection that opens anything; its failures carry error information
-// for Connection15 as the real one's do.
-class FakeConnection : public _Connection, public ISupportErrorInfo, public ComRefCount {
- public:
-  HRESULT QueryInterface(REFIID riid, void** out) override {
-    if (riid == IID_ISupportErrorInfo) {
-      AddRef();
-      *out = static_cast<ISupportErrorInfo*>(this);
-      return S_OK;
-    }
-    return Answer<_Connection>(this, riid, out,
-                               {&IID_IUnknown, &IID_IDispatch, &IID__Connection});
-  }
-  ULONG AddRef() override { return DoAddRef(); }
-  ULONG Release() override { return DoRelease(); }
-  HRESULT InterfaceSupportsErrorInfo(REFIID riid) override {
-    return riid == IID_Connection15 ? S_OK : S_FALSE;
-  }
-  HRESULT get_ConnectionString(BSTR* text) override {
-    *text = nullptr;
-    return S_OK;
-  }
-  HRESULT put_ConnectionString(BSTR) override { return S_OK; }
-  HRESULT Open(BSTR, BSTR, BSTR, LONG) override {
-    return g_mode.open_fails ? Fail(u"fake open refused") : S_OK;
-  }
-  HRESULT Close() override { return S_OK; }
-  HRESULT get_State(LONG* state) override {
-    if (g_mode.state_fails) return Fail(u"fake state unreadable");
-    *state = adStateOpen;
-    return S_OK;
-  }
-  HRESULT get_Errors(Errors** errors) override {
-    if (g_mode.errors_fails) return Fail(u"fake errors unreadable");
-    *errors = new FakeErrors;
-    return S_OK;
-  }
-  HRESULT get_CommandTimeout(LONG* seconds) override {
-    *seconds = 30;
-    return S_OK;
-  }
-  HRESULT put_CommandTimeout(LONG) override { return S_OK; }
 
  private:
-  static HRESULT Fail(const char16_t* description) {
-    ComSetErrorInfo(IID_Connection15, u"ADODB.Connection", description);
-    return E_FAIL;
+  void FailWith(const char* op, const char16_t* text) {
+    fail[op] = E_FAIL;
+    fail_text[op] = text;
   }
 };
 
-// An object that is no Recordset at all: asking it for _Recordset answers
-// E_NOINTERFACE.
-class FakeUnknown : public IUnknown, public ComRefCount {
- public:
-  HRESULT QueryInterface(REFIID riid, void** out) override {
-    return Answer<IUnknown>(this, riid, out, {&IID_IUnknown});
-  }
-  ULONG AddRef() override { return DoAddRef(); }
-  ULONG Release() override { return DoRelease(); }
-};
+using fake::FailingFactory;
+using fake::FakeUnknown;
+using fake::MakeObject;
 
-template <class T>
-HRESULT MakeObject(REFIID riid, void** out) {
-  T* object = new T;
-  const HRESULT hr = object->QueryInterface(riid, out);
-  object->Release();
-  return hr;
-}
-HRESULT FailingFactory(REFIID, void** out) {
-  *out = nullptr;
-  return E_OUTOFMEMORY;
-}
-
+std::unique_ptr<vqtest::ScratchDir> g_dir;
 std::string g_trace_path;
 
 class FakeAdoTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    char dir[] = "/tmp/vqsrv-fake-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    g_trace_path = std::string(dir) + "/trace.log";
+    g_dir = std::make_unique<vqtest::ScratchDir>("vqsrv-fake");
+    g_trace_path = g_dir->File("trace.log");
     setenv("ZRM_LISTEN", "127.0.0.1:0", 1);
     setenv("ZRM_DEBUG", "3", 1);
     setenv("ZRM_TRACE", g_trace_path.c_str(), 1);
@@ -179,7 +83,7 @@ class FakeAdoTest : public ::testing::Test {
   static void TearDownTestSuite() {
     delete server_;
     server_ = nullptr;
-    std::filesystem::remove_all(std::filesystem::path(g_trace_path).parent_path());
+    g_dir.reset();
   }
   void SetUp() override {
     ASSERT_NE(real_connection_, nullptr);
@@ -232,7 +136,7 @@ class FakeAdoTest : public ::testing::Test {
 };
 
 TEST_F(FakeAdoTest, OpenWithUnreadableStateRepliesFalseAndTracesBothErrors) {
-  ComRegisterClass(CLSID_Connection, u"ADODB.Connection", &MakeObject<FakeConnection>);
+  ComRegisterClass(CLSID_Connection, u"ADODB.Connection", &MakeObject<ModeConnection>);
   g_mode.state_fails = true;
   ZR_TAny reply;
   server_->HandleRequest(Request("open"), reply);
@@ -261,7 +165,7 @@ TEST_F(FakeAdoTest, OpenWithUnreadableStateRepliesFalseAndTracesBothErrors) {
 }
 
 TEST_F(FakeAdoTest, OpenWhoseErrorListingFailsLeavesTheRequestWithoutReply) {
-  ComRegisterClass(CLSID_Connection, u"ADODB.Connection", &MakeObject<FakeConnection>);
+  ComRegisterClass(CLSID_Connection, u"ADODB.Connection", &MakeObject<ModeConnection>);
   g_mode.open_fails = true;
   g_mode.errors_fails = true;
   ZR_TAny reply(ZR_TString("untouched"));
@@ -327,7 +231,7 @@ TEST_F(FakeAdoTest, RecordsetCreationFailureLeavesTheRequest) {
 }
 
 TEST_F(FakeAdoTest, QueryWalkStopsAtTheSelectedRecord) {
-  ComRegisterClass(CLSID_Recordset, u"ADODB.Recordset", &MakeObject<fake::TextRecordset>);
+  ComRegisterClass(CLSID_Recordset, u"ADODB.Recordset", &MakeObject<fake::ScriptedRecordset>);
 
   EXPECT_EQ(QueryPairs(2), "c|d");
   EXPECT_EQ(fake::g_script.max_records, 2);
@@ -355,7 +259,7 @@ TEST_F(FakeAdoTest, QueryWalkStopsAtTheSelectedRecord) {
 }
 
 TEST_F(FakeAdoTest, StatementWithoutRecordSetIsNeitherWalkedNorClosed) {
-  ComRegisterClass(CLSID_Recordset, u"ADODB.Recordset", &MakeObject<fake::TextRecordset>);
+  ComRegisterClass(CLSID_Recordset, u"ADODB.Recordset", &MakeObject<fake::ScriptedRecordset>);
   fake::g_script = fake::RecordsetScript{};
   fake::g_script.state_after_open = adStateClosed;
   ZR_TAny reply;
@@ -373,7 +277,7 @@ TEST_F(FakeAdoTest, StatementWithoutRecordSetIsNeitherWalkedNorClosed) {
 }
 
 TEST_F(FakeAdoTest, QueryDbgKeepsRowsBeyondTheRecordCount) {
-  ComRegisterClass(CLSID_Recordset, u"ADODB.Recordset", &MakeObject<fake::TextRecordset>);
+  ComRegisterClass(CLSID_Recordset, u"ADODB.Recordset", &MakeObject<fake::ScriptedRecordset>);
   fake::g_script = fake::RecordsetScript{};
   fake::g_script.names = {"k", "v"};
   fake::g_script.rows = {{"1", "one"}, {"2", nullptr}, {"3", ""}};

@@ -20,8 +20,11 @@
 #include <gtest/gtest.h>
 
 #include "tests/srv/commands/test_data.h"
-#include "tests/srv/commands/vqsrv_process.h"
+#include "tests/support/vqsrv_process.h"
+#include "tests/support/vqsrv_requests.h"
+#include "tests/support/child_process.h"
 #include "tests/support/odbc_env.h"
+#include "tests/support/wait_until.h"
 
 namespace vqtest {
 namespace {
@@ -93,16 +96,23 @@ TEST_F(FaultsTest, MissingSqliteFile) {
 TEST_F(FaultsTest, LockedSqliteFileAnswersWithinTheBusyTimeout) {
   const std::string db = source_->Database();
   // Another writer holds an exclusive lock for a few seconds.
-  const pid_t writer = fork();
-  ASSERT_GE(writer, 0);
-  if (writer == 0) {
-    setpgid(0, 0);  // a group of its own, so the test can end all of it
-    const std::string script = "(echo 'BEGIN EXCLUSIVE; INSERT INTO scratch VALUES (1, NULL);'; sleep 20;"
-                               " echo 'ROLLBACK;') | sqlite3 '" + db + "'";
-    execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));  // the lock is taken
+  ChildSpec writer_spec;
+  writer_spec.argv = {"/bin/sh", "-c",
+                      "(echo 'BEGIN EXCLUSIVE; INSERT INTO scratch VALUES (1, NULL);'; sleep 20;"
+                      " echo 'ROLLBACK;') | sqlite3 '" + db + "'"};
+  writer_spec.inherit_env = true;
+  writer_spec.own_group = true;  // so the test can end all of it
+  auto writer = std::make_unique<ChildProcess>(writer_spec);
+  // sqlite3 without a busy time-out fails at once on a locked file.
+  auto locked = [&] {
+    ChildSpec probe;
+    probe.argv = {"/bin/sh", "-c", "sqlite3 '" + db + "' 'SELECT count(*) FROM pairs' 2>&1 | grep -q locked"};
+    probe.inherit_env = true;
+    ChildProcess p(probe);
+    const int status = p.Wait(std::chrono::seconds(10));
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  };
+  ASSERT_TRUE(WaitUntil(locked, std::chrono::seconds(10), std::chrono::milliseconds(50)));
   const auto start = Clock::now();
   const std::string reply = Query(source_->Dsn(), "SELECT x, y FROM pairs ORDER BY x");
   const double took = Seconds(start);
@@ -112,10 +122,9 @@ TEST_F(FaultsTest, LockedSqliteFileAnswersWithinTheBusyTimeout) {
   // The driver may wait out the busy time-out more than once per statement.
   EXPECT_LT(took, 8.0) << "an error within seconds, not minutes";
   // The writer goes away; its lock goes with it.
-  kill(-writer, SIGTERM);
-  int status = 0;
-  waitpid(writer, &status, 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  writer->Stop(SIGTERM, std::chrono::seconds(10));
+  writer.reset();  // its whole group
+  EXPECT_TRUE(WaitUntil([&] { return !locked(); }, std::chrono::seconds(10), std::chrono::milliseconds(50)));
   ExpectServing();
 }
 
@@ -190,9 +199,10 @@ TEST_F(PgFaultsTest, ServerStoppedDuringLoadAndStartedAgain) {
       }
     }
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // Served before the stop, and failing while the server is down.
+  EXPECT_TRUE(WaitUntil([&] { return answers > 0; }, std::chrono::seconds(10)));
   ASSERT_TRUE(StopPg());
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_TRUE(WaitUntil([&] { return errors > 0; }, std::chrono::seconds(10)));
   // While it is down: an error, quickly, and other sources still serve.
   auto start = Clock::now();
   const std::string down = Query("vq_pg_fault", "SELECT 1");
@@ -200,8 +210,9 @@ TEST_F(PgFaultsTest, ServerStoppedDuringLoadAndStartedAgain) {
   EXPECT_LT(Seconds(start), 10.0);
   EXPECT_EQ(OpenBody("vq_pg_fault"), R"({"Status":false})");
   ExpectServing();
+  const int answers_before = answers;
   ASSERT_TRUE(StartPg());
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(WaitUntil([&] { return answers > answers_before; }, std::chrono::seconds(10)));
   stop = true;
   load.join();
   EXPECT_GT(answers.load(), 0);

@@ -14,7 +14,8 @@
 #include <gtest/gtest.h>
 
 #include "tests/srv/commands/test_data.h"
-#include "tests/srv/commands/vqsrv_process.h"
+#include "tests/support/vqsrv_process.h"
+#include "tests/support/vqsrv_requests.h"
 #include "tests/support/odbc_env.h"
 
 namespace vqtest {
@@ -83,8 +84,8 @@ TEST_P(LargeResultTest, RefusedResultStaysWithinTheLimitAndTheNextRequestIsAnswe
                                                " 'row ' || x AS a_column_name_of_forty_characters_two_xx");
   for (const std::string& request :
        {QueryRequest(dsn_, sql, -1), QueryDbgRequest(dsn_, sql), QueryDbgRequest(dsn_, named)}) {
-    const HttpReply reply = server.Post(request);
-    EXPECT_EQ(reply.status, 500) << request.substr(0, 20);
+    const HttpAnswer reply = server.Post(request);
+    EXPECT_EQ(reply.status, 500u) << request.substr(0, 20);
     EXPECT_NE(reply.body.find("\"type\":\"ReplyTooLarge\""), std::string::npos) << reply.body;
     EXPECT_NE(reply.body.find(std::to_string(kLimit) + " bytes (ZRM_MAX_REPLY)"), std::string::npos) << reply.body;
   }
@@ -118,24 +119,24 @@ TEST_P(LargeResultTest, ReplyAtTheLimitComesBackWhole) {
   constexpr long kQueryDbgRows = 99999;
   VqsrvProcess server(ini_, 0, {"ZRM_MAX_REPLY=" + std::to_string(kLimit)});
 
-  HttpReply reply = server.Post(QueryRequest(dsn_, Generated(kQueryRows, "'abcdefg' AS t"), -1));
-  ASSERT_EQ(reply.status, 200) << reply.body.substr(0, 300);
+  HttpAnswer reply = server.Post(QueryRequest(dsn_, Generated(kQueryRows, "'abcdefg' AS t"), -1));
+  ASSERT_EQ(reply.status, 200u) << reply.body.substr(0, 300);
   EXPECT_EQ(reply.body.size(), static_cast<size_t>(kLimit));
   std::string expected = "\"abcdefg";
   for (long i = 1; i < kQueryRows; ++i) expected += "|abcdefg";
   EXPECT_TRUE(reply.body == expected + "\"") << reply.body.substr(0, 100);
   reply = server.Post(QueryRequest(dsn_, Generated(kQueryRows + 1, "'abcdefg' AS t"), -1));
-  EXPECT_EQ(reply.status, 500);
+  EXPECT_EQ(reply.status, 500u);
   EXPECT_NE(reply.body.find("ReplyTooLarge"), std::string::npos) << reply.body;
 
   reply = server.Post(QueryDbgRequest(dsn_, Generated(kQueryDbgRows, "'abcdefghi' AS t")));
-  ASSERT_EQ(reply.status, 200) << reply.body.substr(0, 300);
+  ASSERT_EQ(reply.status, 200u) << reply.body.substr(0, 300);
   EXPECT_EQ(reply.body.size(), static_cast<size_t>(kLimit));
   expected = "{\"Results\":[{\"t\":\"abcdefghi\"}";
   for (long i = 1; i < kQueryDbgRows; ++i) expected += ",{\"t\":\"abcdefghi\"}";
   EXPECT_TRUE(reply.body == expected + "],\"Status\":true}") << reply.body.substr(0, 100);
   reply = server.Post(QueryDbgRequest(dsn_, Generated(kQueryDbgRows + 1, "'abcdefghi' AS t")));
-  EXPECT_EQ(reply.status, 500);
+  EXPECT_EQ(reply.status, 500u);
   EXPECT_NE(reply.body.find("ReplyTooLarge"), std::string::npos) << reply.body;
 }
 

@@ -21,8 +21,8 @@ TEST_F(OpenTest, StatusTellsWhetherTheSourceOpens) {
 }
 
 TEST_F(OpenTest, AMissingParameterIsTheFrameworksError) {
-  const HttpReply reply = Server().Post(R"({"M":"open"})");
-  EXPECT_EQ(reply.status, 400) << reply.body;
+  const HttpAnswer reply = Server().Post(R"({"M":"open"})");
+  EXPECT_EQ(reply.status, 400u) << reply.body;
   EXPECT_NE(reply.body.find("ZR_EException"), std::string::npos) << reply.body;
 }
 

@@ -8,7 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "tests/srv/commands/test_data.h"
-#include "tests/srv/commands/vqsrv_process.h"
+#include "tests/support/vqsrv_process.h"
+#include "tests/support/vqsrv_requests.h"
 
 namespace vqtest {
 
@@ -39,8 +40,8 @@ class ServerSuite : public ::testing::Test {
   }
   // The whole reply body of "open".
   static std::string OpenBody(const std::string& dsn) {
-    const HttpReply reply = server_->Post(OpenRequest(dsn));
-    EXPECT_EQ(reply.status, 200) << reply.body;
+    const HttpAnswer reply = server_->Post(OpenRequest(dsn));
+    EXPECT_EQ(reply.status, 200u) << reply.body;
     return reply.body;
   }
   // The reply of "querydbg" (a JSON object when the service works).

@@ -7,7 +7,8 @@
 
 #include "platform/com/comsupp.h"
 #include "srv/db/convert.h"
-#include "tests/srv/db/fake_ado.h"
+#include "tests/support/fake_ado/connection.h"
+#include "tests/support/fake_ado/recordset.h"
 
 namespace {
 

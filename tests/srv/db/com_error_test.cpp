@@ -4,7 +4,9 @@
 
 #include "platform/com/com_testing.h"
 #include "srv/db/ado_ops.h"
-#include "tests/srv/db/fake_ado.h"
+#include "tests/support/fake_ado/connection.h"
+#include "tests/support/fake_ado/recordset.h"
+#include "tests/platform/com/fake_error_info.h"
 
 // _com_issue_errorex against a data object that answers ISupportErrorInfo.
 namespace {

@@ -4,8 +4,9 @@
 
 #include <string>
 
+#include "tests/support/fake_ado/connection.h"
+#include "tests/support/fake_ado/recordset.h"
 #include "tests/platform/com/fake_error_info.h"
-#include "tests/srv/db/fake_ado.h"
 #include "tests/srv/db/trace_capture.h"
 
 namespace {

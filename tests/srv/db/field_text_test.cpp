@@ -9,7 +9,8 @@
 #include <string>
 
 #include "platform/com/comsupp.h"
-#include "tests/srv/db/fake_ado.h"
+#include "tests/support/fake_ado/connection.h"
+#include "tests/support/fake_ado/recordset.h"
 
 namespace {
 

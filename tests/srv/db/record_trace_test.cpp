@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/com/comsupp.h"
-#include "tests/srv/db/fake_ado.h"
+#include "tests/support/fake_ado/connection.h"
+#include "tests/support/fake_ado/recordset.h"
 #include "tests/srv/db/trace_capture.h"
 
 namespace {
