@@ -207,83 +207,102 @@ std::string ZRM_MetricsText() {
 
 namespace {
 
-std::string MiddlewareMetricsText() {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  const unsigned names = g_name_count.load(std::memory_order_acquire);
-  auto label = [&](unsigned slot) -> std::string_view {
-    return slot == 0 ? std::string_view("other") : std::string_view(g_names[slot - 1]);
-  };
-  // Sums over the shards.
-  std::vector<std::array<uint64_t, 4>> outcomes(names + 1);
-  std::vector<std::array<uint64_t, kBuckets>> buckets(names + 1);
-  std::vector<uint64_t> sums(names + 1);
+// The name of a command slot; slot 0 is "other".
+std::string_view SlotLabel(unsigned slot) {
+  return slot == 0 ? std::string_view("other") : std::string_view(g_names[slot - 1]);
+}
+
+// The counts of every shard added up, for one scrape.
+struct Totals {
+  unsigned names = 0;  // command slots in use besides "other"
+  std::vector<std::array<uint64_t, 4>> outcomes;
+  std::vector<std::array<uint64_t, kBuckets>> buckets;
+  std::vector<uint64_t> sums;
   std::array<uint64_t, kMaxCode - kMinCode + 1> responses{};
   uint64_t received = 0, sent = 0;
   int64_t in_flight = 0;
+};
+
+// Under g_mutex.
+Totals SumShards() {
+  Totals t;
+  t.names = g_name_count.load(std::memory_order_acquire);
+  t.outcomes.resize(t.names + 1);
+  t.buckets.resize(t.names + 1);
+  t.sums.resize(t.names + 1);
   for (const Shard* s : g_shards) {
-    received += s->received.Get();
-    sent += s->sent.Get();
-    in_flight += s->in_flight.load(std::memory_order_relaxed);
-    for (size_t i = 0; i < responses.size(); ++i) responses[i] += s->responses[i].Get();
-    for (unsigned c = 0; c <= names; ++c) {
-      for (int o = 0; o < 4; ++o) outcomes[c][o] += s->commands[c].outcome[o].Get();
-      for (size_t b = 0; b < kBuckets; ++b) buckets[c][b] += s->commands[c].bucket[b].Get();
-      sums[c] += s->commands[c].sum_ns.Get();
+    t.received += s->received.Get();
+    t.sent += s->sent.Get();
+    t.in_flight += s->in_flight.load(std::memory_order_relaxed);
+    for (size_t i = 0; i < t.responses.size(); ++i) t.responses[i] += s->responses[i].Get();
+    for (unsigned c = 0; c <= t.names; ++c) {
+      for (int o = 0; o < 4; ++o) t.outcomes[c][o] += s->commands[c].outcome[o].Get();
+      for (size_t b = 0; b < kBuckets; ++b) t.buckets[c][b] += s->commands[c].bucket[b].Get();
+      t.sums[c] += s->commands[c].sum_ns.Get();
     }
   }
+  return t;
+}
 
-  std::string out;
-  out.reserve(4096);
+void AppendRequestCounts(std::string& out, const Totals& t) {
   static const char* const kOutcome[] = {"ok", "client_error", "server_error", "db_error"};
   Head(out, "vqsrv_requests_total", "counter", "Requests run, by command and outcome.");
-  for (unsigned c = 0; c <= names; ++c)
+  for (unsigned c = 0; c <= t.names; ++c)
     for (int o = 0; o < 4; ++o) {
-      if (outcomes[c][o] == 0) continue;
+      if (t.outcomes[c][o] == 0) continue;
       out.append("vqsrv_requests_total{command=\"");
-      AppendLabel(out, label(c));
+      AppendLabel(out, SlotLabel(c));
       out.append("\",outcome=\"").append(kOutcome[o]).append("\"} ");
-      out.append(std::to_string(outcomes[c][o])).append("\n");
+      out.append(std::to_string(t.outcomes[c][o])).append("\n");
     }
-  Head(out, "vqsrv_request_duration_seconds", "histogram",
-       "Time inside the request operation, by command.");
-  for (unsigned c = 0; c <= names; ++c) {
-    uint64_t count = 0;
-    for (uint64_t n : buckets[c]) count += n;
-    if (count == 0) continue;
-    uint64_t running = 0;
-    for (size_t b = 0; b < kBuckets; ++b) {
-      running += buckets[c][b];
-      out.append("vqsrv_request_duration_seconds_bucket{command=\"");
-      AppendLabel(out, label(c));
-      out.append("\",le=\"");
-      if (b < std::size(kZrmDurationBounds))
-        AppendNumber(out, kZrmDurationBounds[b]);
-      else
-        out.append("+Inf");
-      out.append("\"} ").append(std::to_string(running)).append("\n");
-    }
-    out.append("vqsrv_request_duration_seconds_sum{command=\"");
-    AppendLabel(out, label(c));
-    out.append("\"} ");
-    AppendNumber(out, static_cast<double>(sums[c]) / 1e9);
-    out.append("\nvqsrv_request_duration_seconds_count{command=\"");
-    AppendLabel(out, label(c));
-    out.append("\"} ").append(std::to_string(count)).append("\n");
+}
+
+// One command's histogram: its buckets, sum and count.
+void AppendDuration(std::string& out, std::string_view label, const std::array<uint64_t, kBuckets>& buckets,
+                    uint64_t sum_ns) {
+  uint64_t count = 0;
+  for (uint64_t n : buckets) count += n;
+  if (count == 0) return;
+  uint64_t running = 0;
+  for (size_t b = 0; b < kBuckets; ++b) {
+    running += buckets[b];
+    out.append("vqsrv_request_duration_seconds_bucket{command=\"");
+    AppendLabel(out, label);
+    out.append("\",le=\"");
+    if (b < std::size(kZrmDurationBounds))
+      AppendNumber(out, kZrmDurationBounds[b]);
+    else
+      out.append("+Inf");
+    out.append("\"} ").append(std::to_string(running)).append("\n");
   }
+  out.append("vqsrv_request_duration_seconds_sum{command=\"");
+  AppendLabel(out, label);
+  out.append("\"} ");
+  AppendNumber(out, static_cast<double>(sum_ns) / 1e9);
+  out.append("\nvqsrv_request_duration_seconds_count{command=\"");
+  AppendLabel(out, label);
+  out.append("\"} ").append(std::to_string(count)).append("\n");
+}
+
+void AppendHttpCounts(std::string& out, const Totals& t) {
   Head(out, "vqsrv_requests_in_flight", "gauge", "Requests inside the request operation now.");
-  out.append("vqsrv_requests_in_flight ").append(std::to_string(in_flight)).append("\n");
+  out.append("vqsrv_requests_in_flight ").append(std::to_string(t.in_flight)).append("\n");
   Head(out, "vqsrv_http_received_bytes_total", "counter", "Bytes read from clients.");
-  out.append("vqsrv_http_received_bytes_total ").append(std::to_string(received)).append("\n");
+  out.append("vqsrv_http_received_bytes_total ").append(std::to_string(t.received)).append("\n");
   Head(out, "vqsrv_http_sent_bytes_total", "counter", "Bytes written to clients.");
-  out.append("vqsrv_http_sent_bytes_total ").append(std::to_string(sent)).append("\n");
+  out.append("vqsrv_http_sent_bytes_total ").append(std::to_string(t.sent)).append("\n");
   Head(out, "vqsrv_http_responses_total", "counter", "HTTP answers, by status code.");
-  for (size_t i = 0; i < responses.size(); ++i)
-    if (responses[i] != 0)
+  for (size_t i = 0; i < t.responses.size(); ++i)
+    if (t.responses[i] != 0)
       out.append("vqsrv_http_responses_total{code=\"")
           .append(std::to_string(i + kMinCode))
           .append("\"} ")
-          .append(std::to_string(responses[i]))
+          .append(std::to_string(t.responses[i]))
           .append("\n");
+}
+
+// Under g_mutex: database errors by HRESULT, the other kinds by kind and code.
+void AppendErrorCounts(std::string& out) {
   Head(out, "vqsrv_db_errors_total", "counter", "Database errors, by HRESULT.");
   bool other_kinds = false;
   char hex[16];
@@ -296,15 +315,27 @@ std::string MiddlewareMetricsText() {
     out.append("vqsrv_db_errors_total{hresult=\"").append(hex).append("\"} ");
     out.append(std::to_string(n)).append("\n");
   }
-  if (other_kinds) {
-    Head(out, "vqsrv_errors_total", "counter", "Other counted errors, by kind and code.");
-    for (const auto& [key, n] : g_errors) {
-      if (key.first == "db") continue;
-      std::snprintf(hex, sizeof hex, "0x%08X", key.second);
-      out.append("vqsrv_errors_total{kind=\"").append(key.first).append("\",code=\"");
-      out.append(hex).append("\"} ").append(std::to_string(n)).append("\n");
-    }
+  if (!other_kinds) return;
+  Head(out, "vqsrv_errors_total", "counter", "Other counted errors, by kind and code.");
+  for (const auto& [key, n] : g_errors) {
+    if (key.first == "db") continue;
+    std::snprintf(hex, sizeof hex, "0x%08X", key.second);
+    out.append("vqsrv_errors_total{kind=\"").append(key.first).append("\",code=\"");
+    out.append(hex).append("\"} ").append(std::to_string(n)).append("\n");
   }
+}
+
+std::string MiddlewareMetricsText() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  const Totals totals = SumShards();
+  std::string out;
+  out.reserve(4096);
+  AppendRequestCounts(out, totals);
+  Head(out, "vqsrv_request_duration_seconds", "histogram",
+       "Time inside the request operation, by command.");
+  for (unsigned c = 0; c <= totals.names; ++c) AppendDuration(out, SlotLabel(c), totals.buckets[c], totals.sums[c]);
+  AppendHttpCounts(out, totals);
+  AppendErrorCounts(out);
   return out;
 }
 

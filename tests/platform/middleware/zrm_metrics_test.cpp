@@ -5,6 +5,7 @@
 #include <map>
 #include <regex>
 #include <sstream>
+#include <vector>
 
 #include "platform/middleware/zrm_metrics.h"
 #include "tests/support/http_client.h"
@@ -99,6 +100,53 @@ TEST(ZrmMetrics, CommandLabels) {
   EXPECT_EQ(text.find("command=\"cmd" + std::to_string(kZrmMaxCommandLabels + 4) + "\""),
             std::string::npos);
   EXPECT_NE(text.find("command=\"cmd0\""), std::string::npos);
+}
+
+// The families in their fixed order, each announced by HELP then TYPE, its
+// samples right after; errors of other kinds in a family of their own.
+TEST(ZrmMetrics, FamiliesInOrder) {
+  ZRM_MetricsCommandName("layout");  // a declared name: room even after a flood
+  ZRM_MetricsRequest("layout", 200, 0.002);
+  ZRM_CountError("db", 0x8004FFFEu);
+  ZRM_CountError("odd-kind", 7);
+  const std::string text = ZRM_MetricsText();
+
+  std::vector<std::string> families;
+  std::istringstream in(text);
+  std::string help;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("# HELP ", 0) == 0) {
+      help = line.substr(7, line.find(' ', 7) - 7);
+      families.push_back(help);
+      continue;
+    }
+    if (line.rfind("# TYPE ", 0) == 0) {
+      EXPECT_EQ(line.substr(7, help.size() + 1), help + " ") << "TYPE apart from its HELP: " << line;
+      continue;
+    }
+    EXPECT_EQ(line.rfind(help, 0), 0u) << "sample outside its family " << help << ": " << line;
+  }
+  const std::vector<std::string> expected = {
+      "vqsrv_requests_total",        "vqsrv_request_duration_seconds",  "vqsrv_requests_in_flight",
+      "vqsrv_http_received_bytes_total", "vqsrv_http_sent_bytes_total", "vqsrv_http_responses_total",
+      "vqsrv_db_errors_total",       "vqsrv_errors_total"};
+  EXPECT_EQ(families, expected);
+
+  EXPECT_NE(text.find("vqsrv_db_errors_total{hresult=\"0x8004FFFE\"} 1\n"), std::string::npos);
+  EXPECT_NE(text.find("vqsrv_errors_total{kind=\"odd_kind\",code=\"0x00000007\"} 1\n"),
+            std::string::npos);
+  // One command's histogram: every bucket, then its sum and count.
+  const std::string bucket = "vqsrv_request_duration_seconds_bucket{command=\"layout\",le=\"";
+  const size_t first = text.find(bucket);
+  ASSERT_NE(first, std::string::npos);
+  const std::string tail = "vqsrv_request_duration_seconds_bucket{command=\"layout\",le=\"+Inf\"} 1\n"
+                           "vqsrv_request_duration_seconds_sum{command=\"layout\"} 0.002\n"
+                           "vqsrv_request_duration_seconds_count{command=\"layout\"} 1\n";
+  const size_t last = text.find(tail);
+  ASSERT_NE(last, std::string::npos) << text;
+  size_t buckets = 0;
+  for (size_t at = first; at <= last; at = text.find(bucket, at + 1)) ++buckets;
+  EXPECT_EQ(buckets, std::size(kZrmDurationBounds) + 1);
 }
 
 TEST(ZrmMetrics, ReadyUntilDraining) {
